@@ -1,0 +1,487 @@
+#include "qzToolsEvo2.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <vector>
+
+#include "CaseMap.h"
+#include "CodePage.h"
+#include "SysUtils.h"
+
+// --- Case conversion -----------------------------------------------------------------------------
+
+UnicodeString UpperCaseStr(std::u16string_view S) { return platform::UpperW(S); }
+
+UnicodeString LowerCaseStr(std::u16string_view S) { return platform::LowerW(S); }
+
+namespace {
+
+// The pad constant: 61 zeros, so ZeroPadLeft never adds more than 61.
+constexpr std::string_view kZeroPad = "0000000000000000000000000000000000000000000000000000000000000";
+static_assert(kZeroPad.size() == 61);
+
+constexpr std::array<std::string_view, 20> kYesWords = {
+    "JA",  "YES", "OK",      "1",   "X",  "TRUE", "WAHR", "RICHTIG", "KORREKT", "RIGHT",
+    "YAP", "OUI", "CORRECT", "JAU", "YO", "JO",   "YEP",  "YEPP",    "YAPP",    "YUP"};
+
+template <class C>
+bool IsBlankOrControl(C c) {
+  return static_cast<std::make_unsigned_t<C>>(c) <= 32;
+}
+
+template <class V>
+V TrimView(V s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && IsBlankOrControl(s[b])) ++b;
+  while (e > b && IsBlankOrControl(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+bool SameAsciiUpper(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The platform's integer-text rules on a text without "%".
+bool ParseInt64(std::string_view s, int64_t& value) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  bool hex = false;
+  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= s.size()) return false;
+  uint64_t magnitude = 0;
+  if (hex) {
+    if (s.size() - i > 16) return false;
+    for (; i < s.size(); ++i) {
+      const int d = HexValue(s[i]);
+      if (d < 0) return false;
+      magnitude = (magnitude << 4) | static_cast<uint64_t>(d);
+    }
+    // A 64-bit pattern: negation wraps around like the platform's.
+    value = static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
+    return true;
+  }
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    const uint64_t d = static_cast<uint64_t>(s[i] - '0');
+    if (magnitude > (limit - d) / 10) return false;
+    magnitude = magnitude * 10 + d;
+  }
+  value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+// Splits "name=value" items off a ";"-separated list (the text gets a final ";" when it lacks
+// one) and calls onItem(name, value) for each until it returns false.
+template <class F>
+void ScanConfigItems(std::u16string_view text, F&& onItem) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t semi = text.find(u';', pos);
+    if (semi == std::u16string_view::npos) semi = text.size();
+    const std::u16string_view item = TrimView(text.substr(pos, semi - pos));
+    pos = semi + 1;
+    const size_t eq = item.find(u'=');
+    const std::u16string_view name = eq == std::u16string_view::npos ? std::u16string_view() : item.substr(0, eq);
+    const std::u16string_view value = eq == std::u16string_view::npos ? item : item.substr(eq + 1);
+    if (!onItem(name, value)) return;
+  }
+}
+
+// --- Start parameters ----------------------------------------------------------------------------
+
+// The process's arguments: argument 0 is the full file name of the executable, the others as the
+// process received them (already split; the shell has removed any quotes).
+std::vector<UnicodeString> CommandLineArguments() {
+  std::vector<UnicodeString> args;
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t end = raw.find('\0', pos);
+    if (end == std::string::npos) end = raw.size();
+    args.push_back(platform::Utf8ToWide(std::string_view(raw).substr(pos, end - pos)));
+    pos = end + 1;
+  }
+  std::string exe(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
+  if (n > 0 && !args.empty()) {
+    exe.resize(static_cast<size_t>(n));
+    args[0] = platform::Utf8ToWide(exe);
+  }
+  return args;
+}
+
+// Reads a decimal text whose decimal sign is "," or "."; false when it is no number.
+bool ReadReal(std::u16string_view text, double& value) {
+  const std::u16string_view t = TrimView(text);
+  if (t.empty()) return false;
+  std::string s;
+  for (char16_t c : t) {
+    if (c > 0x7F) return false;
+    s.push_back(c == u',' ? '.' : static_cast<char>(c));
+  }
+  if (s.find_first_not_of("+-0123456789.eE") != std::string::npos) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(s.c_str(), &end);
+  return end == s.c_str() + s.size() && errno == 0 && std::isfinite(value);
+}
+
+// The integer conversion: the empty text gives 0; a text with "." counts when its fraction is 0.
+int64_t ReadInteger(std::u16string_view text, int64_t errorValue) {
+  if (text.empty()) return 0;
+  int64_t v = 0;
+  if (text.find(u'.') == std::u16string_view::npos)
+    return platform::TryStrToInt64(text, v) ? v : errorValue;
+  double d = 0;
+  if (!ReadReal(text, d) || d != std::trunc(d) || std::fabs(d) >= 9.2e18) return errorValue;
+  return static_cast<int64_t>(d);
+}
+
+bool ReadYesWord(std::u16string_view text) {
+  const UnicodeString word = platform::UpperAscii(TrimView(text));
+  if (word == u"Y") return true;
+  for (std::string_view yes : kYesWords)
+    if (word == platform::ToU16(yes)) return true;
+  return false;
+}
+
+bool ReadFixedDigits(std::u16string_view s, size_t& i, size_t count, int& value) {
+  if (i + count > s.size()) return false;
+  value = 0;
+  for (size_t k = 0; k < count; ++k, ++i) {
+    if (s[i] < u'0' || s[i] > u'9') return false;
+    value = value * 10 + (s[i] - u'0');
+  }
+  return true;
+}
+
+// Dates as start parameters: "yyyy-mm-dd" or "dd.mm.yyyy", optionally followed by a blank and
+// "hh:nn:ss"; time-stamp texts "#days#msecs" or "DDDDDDDDhMMMMMMMMh" (days counted from
+// 0001-01-01 as day 1, milliseconds of the day). Anything else gives 0.
+TDateTime ReadDate(std::u16string_view text) {
+  const std::u16string_view t = TrimView(text);
+  constexpr int64_t kDateDelta = 693594;  // day number of 1899-12-30 in the time-stamp count
+  if (t.find(u'#') != std::u16string_view::npos || t.find(u'h') != std::u16string_view::npos) {
+    int64_t days = 0;
+    int64_t ms = 0;
+    bool ok = false;
+    if (t.size() >= 4 && t[0] == u'#') {
+      const size_t second = t.find(u'#', 1);
+      ok = second != std::u16string_view::npos &&
+           platform::TryStrToInt64(t.substr(1, second - 1), days) &&
+           platform::TryStrToInt64(t.substr(second + 1), ms);
+    } else if (t.size() == 18 && t[8] == u'h' && t[17] == u'h') {
+      ok = true;
+      for (size_t k = 0; k < 17 && ok; ++k) {
+        if (k == 8) continue;
+        const int d = t[k] < 0x80 ? HexValue(static_cast<char>(t[k])) : -1;
+        if (d < 0) ok = false;
+        else if (k < 8) days = days * 16 + d;
+        else ms = ms * 16 + d;
+      }
+    }
+    if (ok && days > 0 && ms >= 0 && ms < 86400000)
+      return static_cast<double>(days - kDateDelta) + static_cast<double>(ms) / 86400000.0;
+    return 0;
+  }
+  int y = 0, m = 0, d = 0, hh = 0, nn = 0, ss = 0;
+  size_t i = 0;
+  bool ok = false;
+  if (t.size() >= 10 && t[4] == u'-' && t[7] == u'-') {
+    ok = ReadFixedDigits(t, i, 4, y) && ++i && ReadFixedDigits(t, i, 2, m) && ++i &&
+         ReadFixedDigits(t, i, 2, d);
+  } else if (t.size() >= 10 && t[2] == u'.' && t[5] == u'.') {
+    ok = ReadFixedDigits(t, i, 2, d) && ++i && ReadFixedDigits(t, i, 2, m) && ++i &&
+         ReadFixedDigits(t, i, 4, y);
+  }
+  if (!ok) return 0;
+  if (i < t.size()) {
+    if (t.size() != i + 9 || t[i] != u' ' || t[i + 3] != u':' || t[i + 6] != u':') return 0;
+    ++i;
+    if (!(ReadFixedDigits(t, i, 2, hh) && ++i && ReadFixedDigits(t, i, 2, nn) && ++i &&
+          ReadFixedDigits(t, i, 2, ss)))
+      return 0;
+  }
+  TDateTime date = 0;
+  TDateTime time = 0;
+  if (!platform::TryEncodeDate(y, m, d, date) || !platform::TryEncodeTime(hh, nn, ss, 0, time))
+    return 0;
+  return date < 0 ? date - time : date + time;
+}
+
+// The variant text conversion: a text turned into a value of the given type code; Null when the
+// conversion fails.
+Variant TextToVariant(const UnicodeString& value, uint16_t varType) {
+  try {
+    switch (varType) {
+      case varEmpty:
+      case varNull:
+        return value.empty() ? Variant::Null() : Variant(value);
+      case varSmallint:
+      case varInteger:
+      case varShortInt:
+      case varByte:
+      case varWord:
+      case varLongWord:
+      case varInt64:
+        return Variant(ReadInteger(value, -1));
+      case varSingle:
+      case varDouble:
+      case varCurrency: {
+        double d = 0;
+        return Variant(ReadReal(value, d) ? d : 0.0);
+      }
+      case varDate:
+        return Variant::FromDate(ReadDate(value));
+      case varBoolean:
+        return Variant(ReadYesWord(value));
+      default:
+        return Variant(value);
+    }
+  } catch (...) {
+    return Variant::Null();
+  }
+}
+
+}  // namespace
+
+// --- Helpers on 8-bit texts ----------------------------------------------------------------------
+
+int64_t StrToIntDefEx(const AnsiString& Text, int32_t ErrorDefault, int32_t EmptyDefault) {
+  if (Text.empty()) return EmptyDefault;
+  std::string s;
+  s.reserve(Text.size());
+  for (char c : Text)
+    if (c != '%') s.push_back(c);
+  int64_t v = 0;
+  return ParseInt64(s, v) ? v : ErrorDefault;
+}
+
+AnsiString BoolToString(bool Value) { return Value ? "True" : "False"; }
+
+bool StringToBool(const AnsiString& Text) {
+  const std::string word = platform::UpperAscii(std::string_view(Text));
+  for (std::string_view yes : kYesWords)
+    if (word == yes) return true;
+  return false;
+}
+
+AnsiString IncludeBackslash(const AnsiString& Path) {
+  AnsiString p(TrimView(std::string_view(Path)));
+  if (!p.empty() && p.back() != '/' && p.back() != '\\') p.push_back('/');
+  return p;
+}
+
+AnsiString EnsureSuffix(const AnsiString& Text, const AnsiString& Suffix) {
+  if (Text.empty()) return Text;
+  if (Text.size() >= Suffix.size() &&
+      Text.compare(Text.size() - Suffix.size(), Suffix.size(), Suffix) == 0)
+    return Text;
+  return Text + Suffix;
+}
+
+AnsiString ZeroPadLeft(const AnsiString& Text, int32_t Length) {
+  const int64_t missing = static_cast<int64_t>(Length) - static_cast<int64_t>(Text.size());
+  if (missing <= 0) return Text;
+  const size_t zeros = static_cast<size_t>(std::min<int64_t>(missing, kZeroPad.size()));
+  return AnsiString(kZeroPad.substr(0, zeros)) + Text;
+}
+
+AnsiString PadRight(const AnsiString& Text, int32_t Length) {
+  if (Length <= 0 || Text.size() >= static_cast<size_t>(Length)) return Text;
+  AnsiString r = Text;
+  r.resize(static_cast<size_t>(Length), ' ');
+  return r;
+}
+
+bool ReplaceDoubleQuotes(TStrings& Lines) {
+  const int count = Lines.Count();
+  for (int i = 0; i < count; ++i) {
+    UnicodeString line = Lines[i];
+    bool changed = false;
+    for (char16_t& c : line) {
+      if (c == u'"') {
+        c = u'\'';
+        changed = true;
+      }
+    }
+    if (changed) Lines.Put(i, line);
+  }
+  return true;
+}
+
+AnsiString ExtractBetween(const AnsiString& Text, const AnsiString& OpenDelimiter,
+                          const AnsiString& CloseDelimiter) {
+  const std::string_view text(Text);
+  constexpr size_t npos = std::string_view::npos;
+  auto find = [&](const AnsiString& what, size_t from) {
+    return what.empty() ? npos : text.find(what, from);
+  };
+  size_t open = find(OpenDelimiter, 0);
+  size_t close = find(CloseDelimiter, 0);
+  if (open == npos || close == npos) {
+    if (!CloseDelimiter.empty()) return AnsiString();
+    // Everything after the opening delimiter; when it is missing, from the position its length
+    // gives (1-based), which for a one-character delimiter is the whole text.
+    const size_t from = open != npos ? open + OpenDelimiter.size()
+                                     : (OpenDelimiter.empty() ? 0 : OpenDelimiter.size() - 1);
+    return AnsiString(TrimView(from < text.size() ? text.substr(from) : std::string_view()));
+  }
+  // Closing delimiters before the opening one are dropped, together with everything before them.
+  size_t base = 0;
+  while (close < open) {
+    base = close + CloseDelimiter.size();
+    if (open < base) open = find(OpenDelimiter, base);
+    close = find(CloseDelimiter, base);
+    if (open == npos || close == npos) return AnsiString();
+  }
+  const size_t inner = open + OpenDelimiter.size();
+  if (close < inner) return AnsiString();
+  return AnsiString(TrimView(text.substr(inner, close - inner)));
+}
+
+bool ParseTagList(const AnsiString& Text, AnsiString& Tag, TStrings& Items) {
+  Items.Clear();
+  const std::string_view text(Text);
+  constexpr size_t npos = std::string_view::npos;
+  // Text that is passed over (before and between tags) stays in the text and is never read as a
+  // tag; it cannot hold "<" but may hold ">", which keeps the loop going. One forward scan.
+  bool skippedHasGt = false;
+  size_t pos = 0;
+  for (;;) {
+    const size_t lt = text.find('<', pos);
+    if (lt == npos) break;
+    const bool gtBefore = skippedHasGt || text.substr(pos, lt - pos).find('>') != npos;
+    const size_t gt = text.find('>', lt + 1);
+    if (gt == npos) {
+      // No ">" follows the "<": an empty item, and the rest is dropped.
+      if (gtBefore) Items.Add(UnicodeString());
+      break;
+    }
+    Items.Add(platform::AnsiToWide(TrimView(text.substr(lt + 1, gt - lt - 1))));
+    skippedHasGt = gtBefore;
+    pos = gt + 1;
+  }
+  const int count = Items.Count();
+  if (count < 2) return false;
+  const UnicodeString first = Items[0];
+  if (!SameAsciiUpper(u"/" + first, Items[count - 1])) return false;
+  Tag = platform::WideToAnsi(platform::UpperAscii(std::u16string_view(first)));
+  Items.Delete(count - 1);
+  Items.Delete(0);
+  return true;
+}
+
+UnicodeString GetConfigStringParameter(const UnicodeString& ConfigString,
+                                       const UnicodeString& Parameter,
+                                       const UnicodeString& Default) {
+  UnicodeString result = Default;
+  ScanConfigItems(ConfigString, [&](std::u16string_view name, std::u16string_view value) {
+    if (!SameAsciiUpper(name, Parameter)) return true;
+    result.assign(value);
+    return false;
+  });
+  return result;
+}
+
+bool GetConfigStringParameters(const UnicodeString& ConfigString, const UnicodeString& Parameter,
+                               std::unique_ptr<TStringList>& Values) {
+  if (!Values) Values = std::make_unique<TStringList>();
+  ScanConfigItems(ConfigString, [&](std::u16string_view name, std::u16string_view value) {
+    if (Parameter.empty() || SameAsciiUpper(name, Parameter)) Values->Add(UnicodeString(value));
+    return true;
+  });
+  return true;
+}
+
+// --- Class methods of TqzTools -------------------------------------------------------------------
+
+UnicodeString TqzToolsParams::GetConfigStringParameter(const UnicodeString& ConfigString,
+                                                       const UnicodeString& Parameter,
+                                                       const UnicodeString& Default) {
+  return ::GetConfigStringParameter(ConfigString, Parameter, Default);
+}
+
+bool TqzToolsParams::GetConfigStringParameters(const UnicodeString& ConfigString,
+                                               const UnicodeString& Parameter,
+                                               std::unique_ptr<TStringList>& Values) {
+  return ::GetConfigStringParameters(ConfigString, Parameter, Values);
+}
+
+UnicodeString TqzToolsParams::PrepareXMLStringW(const UnicodeString& Data,
+                                                bool ApplyNotationReplacements) {
+  UnicodeString out;
+  out.reserve(Data.size());
+  for (char16_t c : Data) {
+    bool allowed = false;
+    for (const TXmlCharRange& r : XmlCharRangeTable) {
+      if (c >= r.Low && c <= r.High) {
+        allowed = true;
+        break;
+      }
+    }
+    if (!allowed) {
+      out.push_back(u' ');
+      continue;
+    }
+    // The entity rows applied one after another equal one pass: no replacement holds a character
+    // that a later row replaces.
+    bool replaced = false;
+    if (ApplyNotationReplacements) {
+      for (const TXmlEntity& e : XmlEntityTable) {
+        if (c == e.Character[0]) {
+          out.append(e.Replacement);
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (!replaced) out.push_back(c);
+  }
+  return out;
+}
+
+Variant TqzToolsParams::GetStartParam(const UnicodeString& Name, const Variant& Default,
+                                      const AnsiString& Prefix, uint16_t ResultType) {
+  const UnicodeString key = platform::AnsiToWide(Prefix) + UpperCaseStr(Name);
+  const std::vector<UnicodeString> args = CommandLineArguments();
+  for (size_t i = 1; i < args.size(); ++i) {
+    const UnicodeString& arg = args[i];
+    const size_t eq = arg.find(u'=');
+    const UnicodeString name = eq == UnicodeString::npos ? UnicodeString() : arg.substr(0, eq);
+    if (UpperCaseStr(name) != key) continue;
+    const uint16_t type = ResultType == varNull ? Default.VarType() : ResultType;
+    return TextToVariant(eq == UnicodeString::npos ? arg : arg.substr(eq + 1), type);
+  }
+  return Default;
+}

@@ -1,0 +1,112 @@
+// Case conversion, tagged text and parameter helpers.
+//
+//  - UpperCaseStr / LowerCaseStr: the locale-aware case conversions through which name
+//    comparisons go. One UTF-16 unit at a time with ICU's simple case mapping, so the result
+//    always has the length of the argument ("ß" stays "ß").
+//  - The 8-bit helpers of the tools unit (StrToIntDefEx, BoolToString, StringToBool, padding and
+//    suffix helpers, ExtractBetween, ParseTagList): 8-bit texts are Windows-1252; the case folding
+//    inside them is ASCII-only (a-z onto A-Z), never the locale-aware one.
+//  - The readers of "name=value;" lists, the XML text preparation and the start-parameter reader
+//    (TqzToolsParams; TqzTools offers them as its own class methods).
+//  - The XML character-range and entity tables shared with the XML tools.
+// Nothing here keeps state; every operation may run on any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "StringList.h"
+#include "Text.h"
+#include "Variant.h"
+
+// --- Case conversion -----------------------------------------------------------------------------
+
+UnicodeString UpperCaseStr(std::u16string_view S);
+UnicodeString LowerCaseStr(std::u16string_view S);
+
+// --- XML tables ----------------------------------------------------------------------------------
+
+// Code-point ranges (both ends inclusive) of the characters XML allows, in test order.
+struct TXmlCharRange {
+  uint32_t Low;
+  uint32_t High;
+};
+inline constexpr TXmlCharRange XmlCharRangeTable[6] = {
+    {0x20, 0xD7FF}, {0x0A, 0x0A}, {0x0D, 0x0D}, {0x09, 0x09}, {0xE000, 0xFFFD}, {0x10000, 0x10FFFF},
+};
+
+// Characters that XML text escapes, with their entities, in the order they are applied
+// ("&" first, so the ampersands of the later entities are not escaped again).
+struct TXmlEntity {
+  std::u16string_view Character;
+  std::u16string_view Replacement;
+};
+inline constexpr TXmlEntity XmlEntityTable[5] = {
+    {u"&", u"&amp;"}, {u"<", u"&lt;"}, {u">", u"&gt;"}, {u"\"", u"&quot;"}, {u"'", u"&apos;"},
+};
+
+// --- Helpers on 8-bit texts ----------------------------------------------------------------------
+
+// Every "%" removed, then the whole text read as a signed 64-bit integer: leading blanks, an
+// optional sign, decimal digits or up to 16 hexadecimal digits after "$", "x", "X", "0x", "0X".
+// The empty text gives EmptyDefault; anything invalid (a trailing blank, a decimal overflow, no
+// digit) gives ErrorDefault.
+int64_t StrToIntDefEx(const AnsiString& Text, int32_t ErrorDefault, int32_t EmptyDefault);
+// "True" / "False".
+AnsiString BoolToString(bool Value);
+// True when the text, upper-cased (ASCII only, not trimmed), is one of the 20 yes-words.
+bool StringToBool(const AnsiString& Text);
+// The trimmed path with a folder separator ("/") appended when it does not end with one ("/" or
+// "\"); the empty text stays empty.
+AnsiString IncludeBackslash(const AnsiString& Path);
+// Text with Suffix appended unless it already ends with it; the empty text stays empty.
+AnsiString EnsureSuffix(const AnsiString& Text, const AnsiString& Suffix);
+// Zeros put in front up to Length characters (at most 61 are ever added).
+AnsiString ZeroPadLeft(const AnsiString& Text, int32_t Length);
+// Blanks appended up to Length characters.
+AnsiString PadRight(const AnsiString& Text, int32_t Length);
+// Every double quote of every line turned into a single quote. Always true.
+bool ReplaceDoubleQuotes(TStrings& Lines);
+// The trimmed text between the first opening delimiter and the first closing delimiter after it;
+// see the implementation for the cases where one is missing.
+AnsiString ExtractBetween(const AnsiString& Text, const AnsiString& OpenDelimiter,
+                          const AnsiString& CloseDelimiter);
+// Reads a tagged text "<ROOT><KEY=VALUE>...</ROOT>": Items is cleared and receives the trimmed
+// text of every tag in text order; when the last tag is "/" + the first one (ASCII case ignored)
+// Tag receives the first one upper-cased, the first and last items are removed and the result is
+// true. Otherwise (also with fewer than two tags) false, with every tag read left in Items and
+// Tag unchanged. Runs in time linear in the text length.
+bool ParseTagList(const AnsiString& Text, AnsiString& Tag, TStrings& Items);
+// The value of the first item "Name=Value" of a ";"-separated list whose name equals Parameter
+// (ASCII case ignored, no trimming around "="); Default when there is none.
+UnicodeString GetConfigStringParameter(const UnicodeString& ConfigString,
+                                       const UnicodeString& Parameter,
+                                       const UnicodeString& Default);
+// Appends the value of every matching item (of every item for an empty Parameter) to Values,
+// creating the list when Values holds none. Always true.
+bool GetConfigStringParameters(const UnicodeString& ConfigString, const UnicodeString& Parameter,
+                               std::unique_ptr<TStringList>& Values);
+
+// --- Class methods of TqzTools -------------------------------------------------------------------
+
+class TqzToolsParams {
+ public:
+  TqzToolsParams() = delete;
+
+  static UnicodeString GetConfigStringParameter(const UnicodeString& ConfigString,
+                                                const UnicodeString& Parameter,
+                                                const UnicodeString& Default);
+  static bool GetConfigStringParameters(const UnicodeString& ConfigString,
+                                        const UnicodeString& Parameter,
+                                        std::unique_ptr<TStringList>& Values);
+  // Every UTF-16 unit outside XmlCharRangeTable becomes a blank (both halves of a surrogate pair
+  // too); with ApplyNotationReplacements the characters of XmlEntityTable are escaped.
+  static UnicodeString PrepareXMLStringW(const UnicodeString& Data, bool ApplyNotationReplacements);
+  // The start parameter Prefix + Name ("--DEBUG=5"): the first process argument whose part
+  // before "=" equals Prefix + UpperCaseStr(Name) after upper-casing; its value converted to
+  // ResultType (1: the type of Default) as the variant text conversion does (Null when it does
+  // not convert). Default when no argument matches. The prefix is compared as given.
+  static Variant GetStartParam(const UnicodeString& Name, const Variant& Default,
+                               const AnsiString& Prefix, uint16_t ResultType);
+};
