@@ -99,6 +99,7 @@ struct Traits<UnicodeString> {
   using Char = char16_t;
   static int CompareText(std::u16string_view a, std::u16string_view b) { return CompareTextW(a, b); }
   static int CompareStr(std::u16string_view a, std::u16string_view b) { return CompareStrW(a, b); }
+  static bool SameText(std::u16string_view a, std::u16string_view b) { return SameTextW(a, b); }
   static UnicodeString ToWide(const UnicodeString& s) { return s; }
   // Keys equal exactly when the texts compare equal (see CaseMap.h).
   static UnicodeString HashKey(const UnicodeString& s, bool caseSensitive) {
@@ -111,6 +112,9 @@ struct Traits<AnsiString> {
   using Char = char;
   static int CompareText(std::string_view a, std::string_view b) { return CompareTextA(a, b); }
   static int CompareStr(std::string_view a, std::string_view b) { return CompareStrA(a, b); }
+  static bool SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a == b || SameTextA(a, b));
+  }
   static UnicodeString ToWide(const AnsiString& s) { return AnsiToWide(s); }
   static UnicodeString HashKey(const AnsiString& s, bool caseSensitive) {
     // Windows-1252 widening is one to one, so byte equality is UTF-16 equality.
@@ -165,6 +169,9 @@ class TStringsT : public TObject {
 
   // Comparison of two item strings: < 0, 0, > 0. The base ignores case.
   virtual int CompareItems(const S& S1, const S& S2) const { return Traits::CompareText(S1, S2); }
+  // CompareItems(S1, S2) == 0, answered without collating where possible. A class that overrides
+  // CompareItems overrides this too.
+  virtual bool ItemsEqual(const S& S1, const S& S2) const { return Traits::SameText(S1, S2); }
 
   virtual int Add(const S& Value) {
     const int index = Count();
@@ -208,7 +215,7 @@ class TStringsT : public TObject {
   virtual int IndexOf(const S& Value) const {
     const int n = Count();
     for (int i = 0; i < n; ++i)
-      if (CompareItems(Get(i), Value) == 0) return i;
+      if (ItemsEqual(Get(i), Value)) return i;
     return -1;
   }
   // First item that holds the separator and whose name compares equal to Name; -1 when none.
@@ -217,7 +224,7 @@ class TStringsT : public TObject {
     for (int i = 0; i < n; ++i) {
       const S item = Get(i);
       const auto p = item.find(FNameValueSeparator);
-      if (p != S::npos && CompareItems(item.substr(0, p), Name) == 0) return i;
+      if (p != S::npos && ItemsEqual(item.substr(0, p), Name)) return i;
     }
     return -1;
   }
@@ -571,6 +578,12 @@ class TStringListT : public TStringsT<S> {
   // Sort comparison: < 0 when item Index1 goes before item Index2, 0 when equal, > 0 after.
   using TStringListSortCompare = std::function<int(TStringListT& List, int Index1, int Index2)>;
 
+  // One record of the list: the string and the object it refers to.
+  struct Item {
+    S FString;
+    TObject* FObject = nullptr;
+  };
+
   TStringListT() = default;
   explicit TStringListT(bool OwnsObjects) : FOwnsObjects(OwnsObjects) {}
   TStringListT(TDuplicates Duplicates, bool Sorted, bool CaseSensitive = false)
@@ -626,6 +639,9 @@ class TStringListT : public TStringsT<S> {
 
   int CompareItems(const S& S1, const S& S2) const override {
     return FCaseSensitive ? Traits::CompareStr(S1, S2) : Traits::CompareText(S1, S2);
+  }
+  bool ItemsEqual(const S& S1, const S& S2) const override {
+    return FCaseSensitive ? S1 == S2 : Traits::SameText(S1, S2);
   }
 
   int Add(const S& Value) override { return AddObject(Value, nullptr); }
@@ -769,10 +785,6 @@ class TStringListT : public TStringsT<S> {
   void SetOwnsObjects(bool Value) { FOwnsObjects = Value; }
 
  protected:
-  struct Item {
-    S FString;
-    TObject* FObject = nullptr;
-  };
 
   void UpdatingChanged(bool Updating) override {
     if (Updating)
