@@ -17,4 +17,7 @@ class TqzStrings : public TqzStringsSearch,
                    public TqzStringsEdits {
  public:
   TqzStrings() = delete;
+  // Names that two families overload.
+  using TqzStringsSearch::GetBetweenW;
+  using TqzStringsPadding::GetBetweenW;
 };
