@@ -1,0 +1,150 @@
+#include "Udl.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "CaseMap.h"
+#include "CodePage.h"
+#include "Exceptions.h"
+#include "SysUtils.h"
+
+namespace platform {
+
+namespace {
+
+bool ReadWhole(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream s;
+  s << in.rdbuf();
+  if (in.bad()) return false;
+  bytes = s.str();
+  return true;
+}
+
+UnicodeString DecodeText(const std::string& bytes) {
+  auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  auto utf16 = [&](size_t start, bool bigEndian) {
+    UnicodeString out;
+    for (size_t i = start; i + 1 < bytes.size(); i += 2)
+      out.push_back(static_cast<char16_t>(bigEndian ? (b(i) << 8) | b(i + 1) : (b(i + 1) << 8) | b(i)));
+    return out;
+  };
+  if (bytes.size() >= 2 && b(0) == 0xFF && b(1) == 0xFE) return utf16(2, false);
+  if (bytes.size() >= 2 && b(0) == 0xFE && b(1) == 0xFF) return utf16(2, true);
+  if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
+    return Utf8ToWide(std::string_view(bytes).substr(3));
+  return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : AnsiToWide(bytes);
+}
+
+std::vector<UnicodeString> Lines(const UnicodeString& text) {
+  std::vector<UnicodeString> lines;
+  UnicodeString cur;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      lines.push_back(std::move(cur));
+      cur.clear();
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) lines.push_back(std::move(cur));
+  return lines;
+}
+
+// Calls `entry(line)` for every entry line (not blank, not a comment) of `section`.
+template <class F>
+void ForEachEntry(const UnicodeString& text, std::u16string_view section, F entry) {
+  bool inSection = false;
+  for (const UnicodeString& raw : Lines(text)) {
+    UnicodeString line = Trim(raw);
+    if (line.empty() || line[0] == u';') continue;
+    if (line[0] == u'[') {
+      size_t close = line.find(u']');
+      UnicodeString name = Trim(line.substr(1, close == UnicodeString::npos ? UnicodeString::npos : close - 1));
+      inSection = SameTextW(name, section);
+      continue;
+    }
+    if (inSection && entry(line)) return;
+  }
+}
+
+}  // namespace
+
+UnicodeString ReadUdlConnectionString(const std::string& path) {
+  std::string bytes;
+  if (!ReadWhole(path, bytes)) {
+    int err = errno;
+    throw EInOutError(Utf8ToWide("Cannot read data-link file \"" + path + "\": " + std::strerror(err)));
+  }
+  UnicodeString result;
+  ForEachEntry(DecodeText(bytes), u"oledb", [&](const UnicodeString& line) {
+    result = line;
+    return true;
+  });
+  return result;
+}
+
+std::optional<UnicodeString> ReadIniValue(const std::string& path, std::u16string_view section,
+                                          std::u16string_view key) {
+  std::string bytes;
+  if (!ReadWhole(path, bytes)) return std::nullopt;
+  std::optional<UnicodeString> result;
+  ForEachEntry(DecodeText(bytes), section, [&](const UnicodeString& line) {
+    size_t eq = line.find(u'=');
+    if (eq == UnicodeString::npos || !SameTextW(Trim(line.substr(0, eq)), key)) return false;
+    UnicodeString value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    result = value;
+    return true;
+  });
+  return result;
+}
+
+void WriteUdlFile(const std::string& path, std::u16string_view connectionString) {
+  UnicodeString text = u"[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n";
+  text += connectionString;
+  text += u"\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  auto fail = [&](int err) {
+    throw EInOutError(Utf8ToWide("Cannot create file \"" + path + "\". " + std::strerror(err)));
+  };
+  std::random_device rd;
+  std::string tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) fail(errno);
+  size_t done = 0;
+  int err = 0;
+  while (done < bytes.size()) {
+    ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    done += static_cast<size_t>(w);
+  }
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err) {
+    ::unlink(tmp.c_str());
+    fail(err);
+  }
+}
+
+}  // namespace platform
