@@ -907,6 +907,14 @@ class THashedStringListT : public TStringListT<S> {
   mutable bool FNameHashValid = false;
 };
 
+// Compiled once in StringList.cpp.
+extern template class TStringsT<UnicodeString>;
+extern template class TStringsT<AnsiString>;
+extern template class TStringListT<UnicodeString>;
+extern template class TStringListT<AnsiString>;
+extern template class THashedStringListT<UnicodeString>;
+extern template class THashedStringListT<AnsiString>;
+
 using TStrings = TStringsT<UnicodeString>;
 using TStringList = TStringListT<UnicodeString>;
 using THashedStringList = THashedStringListT<UnicodeString>;
