@@ -1,0 +1,364 @@
+#include "qzComProtocol.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "CaseMap.h"
+#include "CodePage.h"
+#include "Exceptions.h"
+#include "Socket.h"
+#include "SysUtils.h"
+#include "qzBase64.h"
+#include "qzStrings.h"
+
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// The yes-words of the library's Boolean texts: trimmed (codes 0..32), ASCII letters upper-cased.
+bool IsYesWord(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  static constexpr std::string_view kYes[] = {"JA",  "YES", "OK",  "1",       "X",   "TRUE", "WAHR",
+                                              "RICHTIG", "KORREKT", "RIGHT", "YAP", "OUI", "CORRECT", "JAU",
+                                              "YO",  "JO",  "YEP", "YEPP",    "YAPP", "YUP",  "Y"};
+  const std::string upper = platform::UpperAscii(s);
+  for (std::string_view w : kYes)
+    if (upper == w) return true;
+  return false;
+}
+
+// Reads a whole file; false when it cannot be opened or fewer bytes than its size were read.
+bool ReadWholeFile(const std::string& path, AnsiString& data) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  AnsiString buffer;
+  buffer.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < buffer.size()) {
+    ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done != buffer.size()) return false;
+  data = std::move(buffer);
+  return true;
+}
+
+// Splits an item text at its first "=" into name and value.
+void SplitItem(std::string_view text, std::string_view& name, std::string_view& value) {
+  size_t eq = text.find('=');
+  if (eq == std::string_view::npos) {
+    name = {};
+    value = text;
+  } else {
+    name = text.substr(0, eq);
+    value = text.substr(eq + 1);
+  }
+}
+
+}  // namespace
+
+// ---- items ------------------------------------------------------------------------------
+
+AnsiString TqzComProtocol::ObjectExtension(std::string_view fileName) {
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  std::string_view ext = fileName.substr(dot + 1);
+  if (ext.find_first_of("\\/:") != std::string_view::npos) return {};
+  return platform::LowerAnsi(ext);
+}
+
+AnsiString TqzComProtocol::ObjectItem(std::string_view fileName, std::string_view content) {
+  AnsiString ext = ObjectExtension(fileName);
+  AnsiString item;
+  item.reserve(6 + ext.size() + content.size());
+  item.append("obj(").append(ext).append(")=").append(content);
+  return item;
+}
+
+bool TqzComProtocol::AddObjectFile(std::string_view fileName, std::vector<AnsiString>& items) {
+  const std::string path = platform::AnsiToUtf8(fileName);
+  AnsiString ext = ObjectExtension(fileName);
+  AnsiString data;
+  if (!ReadWholeFile(path, data)) return false;
+  // Build the item in place around the data, without a second copy of the file.
+  data.insert(0, "obj(" + ext + ")=");
+  items.push_back(std::move(data));
+  return true;
+}
+
+// ---- framing ----------------------------------------------------------------------------
+
+AnsiString TqzComProtocol::BuildRequest(std::string_view comtyp, bool encode, bool compress,
+                                        std::vector<AnsiString>& items) {
+  if (compress) encode = true;
+  // Encode in place first (each raw item is released as soon as its encoded form exists), then
+  // join into one buffer of the exact size.
+  size_t total = 2 * comtyp.size() + 5 + 10 + (compress ? 11 : 12);
+  for (AnsiString& item : items) {
+    if (compress) item = TqzStrings::CompressString(item);
+    if (encode) {
+      AnsiString encoded;
+      encoded.resize(TqzBase64::EncodedLength(item.size(), false));
+      TqzBase64::EncodeTo(item.data(), item.size(), false, encoded.data());
+      item = std::move(encoded);
+    }
+    total += item.size() + 2;
+  }
+  AnsiString request;
+  request.reserve(total);
+  request.append("<").append(comtyp).append(">");
+  request.append(encode ? "<enc=mime>" : "<enc=none>");
+  request.append(compress ? "<comp=true>" : "<comp=false>");
+  for (const AnsiString& item : items) request.append("<").append(item).append(">");
+  request.append("</").append(comtyp).append(">");
+  return request;
+}
+
+// ---- parsing ----------------------------------------------------------------------------
+
+std::vector<TqzComToken> TqzComProtocol::Tokenize(std::string_view text) {
+  std::vector<TqzComToken> tokens;
+  size_t pos = 0;
+  for (;;) {
+    size_t gt = text.find('>', pos);
+    if (gt == std::string_view::npos) break;
+    size_t lt = text.find('<', pos);
+    if (lt != std::string_view::npos) {
+      pos = lt + 1;
+      gt = text.find('>', pos);
+      if (gt == std::string_view::npos) break;
+    }
+    if (gt > pos) tokens.push_back({pos, gt - pos});
+    pos = gt + 1;
+  }
+  return tokens;
+}
+
+bool TqzComProtocol::ParseAnswer(std::string_view answer, bool parseParVal, AnsiString& typ,
+                                 std::vector<TqzComItem>& items, const TqzComLimits& limits) {
+  std::vector<TqzComToken> tokens = Tokenize(answer);
+  if (tokens.size() < 2) return false;
+  auto text = [&](const TqzComToken& t) { return answer.substr(t.Offset, t.Length); };
+  const std::string_view first = text(tokens.front());
+  const std::string_view last = text(tokens.back());
+  if (platform::UpperAnsi("/" + std::string(first)) != platform::UpperAnsi(last)) return false;
+
+  AnsiString newTyp = platform::UpperAnsi(first);
+  std::vector<TqzComItem> result;
+
+  if (!parseParVal) {
+    result.reserve(tokens.size() - 2);
+    for (size_t i = 1; i + 1 < tokens.size(); ++i) {
+      TqzComItem item;
+      item.Param = std::to_string(i - 1);
+      item.Value = AnsiString(text(tokens[i]));
+      result.push_back(std::move(item));
+    }
+    typ = std::move(newTyp);
+    items = std::move(result);
+    return true;
+  }
+
+  // Option scan: the first two tokens named "enc" or "comp" (case-insensitively) are options.
+  std::vector<bool> isOption(tokens.size(), false);
+  bool decode = false, decompress = false;
+  int removed = 0;
+  for (size_t i = 1; i + 1 < tokens.size() && removed < 2; ++i) {
+    std::string_view name, value;
+    SplitItem(text(tokens[i]), name, value);
+    if (name.size() != 3 && name.size() != 4) continue;  // cheap test before case folding
+    const AnsiString lname = platform::LowerAnsi(name);
+    if (lname == "comp") {
+      decompress = IsYesWord(platform::LowerAnsi(value));
+    } else if (lname == "enc") {
+      decode = platform::LowerAnsi(value) == "mime";
+    } else {
+      continue;
+    }
+    isOption[i] = true;
+    ++removed;
+  }
+
+  result.reserve(tokens.size() - 2 - static_cast<size_t>(removed));
+  for (size_t i = 1; i + 1 < tokens.size(); ++i) {
+    if (isOption[i]) continue;
+    const std::string_view raw = text(tokens[i]);
+    AnsiString decoded;
+    std::string_view itemText = raw;
+    if (decode) {
+      decoded.resize(TqzBase64::DecodedMaxLength(raw.size()));
+      decoded.resize(TqzBase64::DecodeTo(raw.data(), raw.size(), decoded.data()));
+    } else if (decompress) {
+      decoded = AnsiString(raw);
+    }
+    if (decompress) decoded = TqzStrings::DecompressString(decoded, limits.MaxDecompressedSize);
+    if (decode || decompress) itemText = decoded;
+
+    TqzComItem item;
+    size_t eq = itemText.find('=');
+    if (eq == std::string_view::npos) {
+      // No name: the value is the token as received, not decoded.
+      item.Value = AnsiString(raw);
+    } else {
+      item.OrgParam = AnsiString(itemText.substr(0, eq));
+      item.Param = platform::UpperAnsi(item.OrgParam);
+      if (decode || decompress) {
+        decoded.erase(0, eq + 1);  // reuse the decoded buffer: no second copy of a large value
+        item.Value = std::move(decoded);
+      } else {
+        item.Value = AnsiString(itemText.substr(eq + 1));
+      }
+    }
+    result.push_back(std::move(item));
+  }
+  typ = std::move(newTyp);
+  items = std::move(result);
+  return true;
+}
+
+bool TqzComProtocol::IsAnswerComplete(std::string_view text) {
+  if (text.find('<') == std::string_view::npos) return false;
+  const size_t gt = text.find('>');
+  if (gt == std::string_view::npos) return false;
+  const std::string_view name = gt >= 1 ? text.substr(1, gt - 1) : std::string_view();
+  const size_t need = name.size() + 1;
+  if (text.size() < need + 1) return false;
+  const std::string_view tail = text.substr(text.size() - 1 - need, need);
+  return tail[0] == '/' && tail.substr(1) == name;
+}
+
+AnsiString TqzComProtocol::GetComType(std::string_view text) {
+  size_t lt = text.find('<');
+  std::string_view rest = lt == std::string_view::npos ? text : text.substr(lt + 1);
+  size_t gt = rest.find('>');
+  std::string_view head = gt == std::string_view::npos ? std::string_view() : rest.substr(0, gt);
+  while (!head.empty() && IsBlank(head.front())) head.remove_prefix(1);
+  while (!head.empty() && IsBlank(head.back())) head.remove_suffix(1);
+  return platform::UpperAnsi(head);
+}
+
+bool TqzComProtocol::UseNumericAddress(std::string_view host) {
+  std::string_view label = host.substr(0, host.find('.'));
+  int64_t value = -1;
+  return platform::TryStrToInt64(label, value) && value >= 1;
+}
+
+// ---- exchanges --------------------------------------------------------------------------
+
+namespace {
+
+int WaitArg(uint32_t ms) { return ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms); }
+
+// Sends every byte in pieces; a piece that is not taken whole within waitMs fails the exchange.
+void SendAll(platform::TcpSocket& socket, std::string_view data, int waitMs) {
+  size_t done = 0;
+  while (done < data.size()) {
+    size_t piece = data.size() - done < TqzComProtocol::PieceSize ? data.size() - done : TqzComProtocol::PieceSize;
+    size_t n = socket.Write(data.data() + done, piece, waitMs);
+    done += n;
+    if (n < piece) {
+      std::string text = "request not sent completely (" + std::to_string(done) + " of " +
+                         std::to_string(data.size()) + " bytes)";
+      throw ESocketError(text.c_str());
+    }
+  }
+}
+
+}  // namespace
+
+TqzComReceive TqzComProtocol::Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
+                                       std::string_view quest, AnsiString& answer, const TqzComLimits& limits) {
+  answer.clear();
+  platform::TcpSocket socket;
+  socket.Connect(host, port, -1, UseNumericAddress(host));
+  SendAll(socket, quest, WaitArg(conWaitMs));
+
+  // The completion test only needs the opening tag's name and the end of the text; the name is
+  // fixed once the first ">" has arrived, so it is taken once.
+  size_t firstGt = std::string::npos;
+  bool hasLt = false;
+  char buffer[PieceSize];
+  for (;;) {
+    if (!socket.WaitReadable(WaitArg(resWaitMs))) break;
+    size_t n = socket.Read(buffer, sizeof(buffer));
+    if (n == 0) break;
+    if (answer.size() + n > limits.MaxAnswerSize) {
+      std::string text = "answer exceeds the limit of " + std::to_string(limits.MaxAnswerSize) + " bytes";
+      throw ESocketError(text.c_str());
+    }
+    const size_t before = answer.size();
+    answer.append(buffer, n);
+    if (!hasLt) hasLt = answer.find('<', before) != std::string::npos;
+    if (firstGt == std::string::npos) firstGt = answer.find('>', before);
+    if (hasLt && firstGt != std::string::npos) {
+      const std::string_view name = firstGt >= 1 ? std::string_view(answer).substr(1, firstGt - 1) : std::string_view();
+      const size_t need = name.size() + 1;
+      if (answer.size() >= need + 1) {
+        std::string_view tail = std::string_view(answer).substr(answer.size() - 1 - need, need);
+        if (tail[0] == '/' && tail.substr(1) == name) break;
+      }
+    }
+  }
+  socket.Close();
+  if (answer.empty()) return TqzComReceive::Empty;
+  return answer.back() == '>' ? TqzComReceive::Received : TqzComReceive::NoEnd;
+}
+
+bool TqzComProtocol::RequestFile(const std::string& host, int port, std::string_view quest, const std::string& path,
+                                 uint64_t maxFileSize, int waitMs) {
+  const std::string temp = path + ".part";
+  int fd = -1;
+  bool ok = false;
+  try {
+    platform::TcpSocket socket;
+    socket.Connect(host, port, -1, UseNumericAddress(host));
+    SendAll(socket, quest, waitMs);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    uint64_t total = 0;
+    bool closedInOrder = false;
+    AnsiString buffer;
+    buffer.resize(FilePieceSize);
+    for (;;) {
+      if (!socket.WaitReadable(waitMs)) break;  // the wait ran out: not a complete file
+      size_t n = socket.Read(buffer.data(), buffer.size());
+      if (n == 0) {
+        closedInOrder = true;
+        break;
+      }
+      total += n;
+      if (total > maxFileSize) break;
+      size_t done = 0;
+      while (done < n) {
+        ssize_t w = ::write(fd, buffer.data() + done, n - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) throw EInOutError("cannot write the file");
+        done += static_cast<size_t>(w);
+      }
+    }
+    ok = closedInOrder && total > 0 && total <= maxFileSize;
+    if (::close(fd) != 0) ok = false;
+    fd = -1;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (fd >= 0) ::close(fd);
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
