@@ -1,0 +1,94 @@
+// Text benchmarks: the configuration-text reader and replace-all.
+//
+// Both must grow linearly with the text: every benchmark runs over a range of sizes and reports
+// the fitted complexity (expected: O(N)).
+//   ParseTagList  a configuration text of N rows of about 60 bytes (10,000 rows ~ 600 KB);
+//   ReplaceW      a text of N UTF-16 units (5 Mi units = 10 MiB), case-sensitive and ignoring
+//                 case, and a periodic text where a naive search would backtrack.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <string>
+
+#include "StringList.h"
+#include "qzStrings.h"
+#include "qzToolsEvo2.h"
+
+namespace {
+
+// glibc hands large blocks back to the system on every free and its mmap threshold moves while
+// the program runs, so the same work costs page faults at some sizes and not at others. Keeping
+// freed memory makes the timings show the algorithms.
+const bool kAllocatorKeepsMemory = [] {
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  return true;
+}();
+
+// A configuration text like the export's: a root tag, settings and repeated ASSIGN rows.
+AnsiString MakeConfigText(int64_t rows) {
+  AnsiString text = "<CONFIG>\r\n<KQFDB=Provider=MSDASQL;DSN=kqf>\r\n<TESTMODE=0>\r\n";
+  char row[128];
+  for (int64_t i = 0; i < rows; ++i) {
+    std::snprintf(row, sizeof row, "<ASSIGN=KQFFIELD%05lld;ARCHIVEFIELD%05lld;STRING;0;1;>\r\n",
+                  static_cast<long long>(i), static_cast<long long>(i));
+    text += row;
+  }
+  text += "</CONFIG>\r\n";
+  return text;
+}
+
+void BM_ParseTagList(benchmark::State& state) {
+  const AnsiString text = MakeConfigText(state.range(0));
+  TStringList items;
+  AnsiString tag;
+  for (auto _ : state) {
+    const bool ok = ParseTagList(text, tag, items);
+    benchmark::DoNotOptimize(ok);
+    if (!ok || items.Count() != state.range(0) + 2) state.SkipWithError("unexpected parse result");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+  state.counters["text_bytes"] = static_cast<double>(text.size());
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ParseTagList)->RangeMultiplier(2)->Range(2500, 40000)->Unit(benchmark::kMillisecond)->Complexity();
+
+// Words of mixed case with an occurrence of the searched text every few words.
+UnicodeString MakeProse(int64_t units) {
+  const UnicodeString words[] = {u"Archiv ", u"dokument ", u"KQF ", u"Heftung ", u"Barcode=", u"kqf;",
+                                 u"seite ", u"Index\r\n"};
+  UnicodeString text;
+  text.reserve(static_cast<size_t>(units) + 16);
+  for (size_t i = 0; static_cast<int64_t>(text.size()) < units; ++i) text += words[(i * 7 + i / 3) % 8];
+  text.resize(static_cast<size_t>(units));
+  return text;
+}
+
+void BM_ReplaceW(benchmark::State& state) {
+  const UnicodeString text = MakeProse(state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(TqzStrings::ReplaceW(text, u"KQF", u"Kesta Quick File"));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0) * 2);
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReplaceW)->RangeMultiplier(2)->Range(5 << 18, 5 << 20)->Unit(benchmark::kMillisecond)->Complexity();
+
+void BM_ReplaceWIgnoreCase(benchmark::State& state) {
+  const UnicodeString text = MakeProse(state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(TqzStrings::ReplaceW(text, u"kqf", u"KQF-Archiv", true));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0) * 2);
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReplaceWIgnoreCase)->RangeMultiplier(2)->Range(5 << 18, 5 << 20)->Unit(benchmark::kMillisecond)->Complexity();
+
+// "aaa...a" searched for 1000 "a" and a "b": a backtracking search would cost N x 1000.
+void BM_ReplaceWPeriodic(benchmark::State& state) {
+  const UnicodeString text(static_cast<size_t>(state.range(0)), u'a');
+  const UnicodeString search = UnicodeString(1000, u'a') + u"b";
+  for (auto _ : state) benchmark::DoNotOptimize(TqzStrings::ReplaceW(text, search, u"x"));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0) * 2);
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReplaceWPeriodic)->RangeMultiplier(2)->Range(5 << 18, 5 << 20)->Unit(benchmark::kMillisecond)->Complexity();
+
+}  // namespace
