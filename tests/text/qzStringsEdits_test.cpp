@@ -1,0 +1,89 @@
+// Template, rule and list edits of TqzStrings.
+#include <gtest/gtest.h>
+
+#include "Exceptions.h"
+#include "qzStrings.h"
+
+namespace {
+
+const std::vector<AnsiString> kNrTemplate = {"Nr. %SEARCH_STRING%"};
+
+TEST(StringsEdits, PosIgnoreTemplate) {
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"Nr. 12 and 12", u"12", 1, 100, kNrTemplate, false), 12);
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"Nr. 12 and 12", u"12", 1, 100, {}, false), 5);
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"Nr. 12 and 12", u"12", 1, 10, kNrTemplate, false), 0);
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"NR. 12 and 12", u"12", 1, 100, kNrTemplate, true), 12);
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"abc12 x", u"12", 1, 100, kNrTemplate, false), 4);
+  EXPECT_EQ(TqzStrings::PosIgnoreTemplateW(u"", u"12", 1, 100, kNrTemplate, false), 0);
+  EXPECT_TRUE(TqzStrings::ContainsBetweenIgnoreTemplates(u"Nr. 12 and 12", u"12", 1, 100, kNrTemplate, false));
+  EXPECT_FALSE(TqzStrings::ContainsBetweenIgnoreTemplates(u"Nr. 12", u"12", 1, 100, kNrTemplate, false));
+}
+
+TEST(StringsEdits, RuleAndPositionReplace) {
+  EXPECT_EQ(TqzStrings::RuleReplace(u"ab cd ab", u"ab", u"X", {"%SEARCH_STRING% "}, 0), u"X cd ab");
+  EXPECT_EQ(TqzStrings::RuleReplace(u"ab cd ab ", u"ab", u"X", {"%SEARCH_STRING% "}, -1), u"X cd X ");
+  EXPECT_EQ(TqzStrings::RuleReplace(u"(ab) ab", u"ab", u"X", {"(%SEARCH_STRING%)"}, 5), u"(X) ab");
+
+  struct Case {
+    TSEARCH_TYPE pos;
+    UnicodeString expected;
+  };
+  for (const auto& c : {Case{FIRST_POS, u"a,b;c;d"}, Case{LAST_POS, u"a;b;c,d"}, Case{EACH_POS, u"a,b;c,d"}})
+    EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"a,b,c,d", u",", u";", c.pos), c.expected);
+  EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"abc", u",", u";", FIRST_POS), u"abc");
+  EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"", u",", u";", FIRST_POS), u"");
+
+  EXPECT_EQ(TqzStrings::ReplaceAfterElement(u"a=1;b=2;c", u"=", u";", u","), u"a=1,b=2,c");
+  EXPECT_EQ(TqzStrings::ReplaceAfterElement(u"x=1", u"=", u";", u","), u"x=1");
+  EXPECT_EQ(TqzStrings::ReplaceAfterElement(u"no element", u"=", u";", u","), u"no element");
+}
+
+TEST(StringsEdits, ListReplacements) {
+  try {
+    TqzStrings::ReplaceEachElement("ab", "a,b", "x", false);
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.ClassName(), "Exception");
+    EXPECT_EQ(e.Message, u"the two given listStrings has diverent counts... (2/1)");
+  }
+  EXPECT_EQ(TqzStrings::ReplaceEachElement("ab", "a,b", "b,x", false), "xx");
+  EXPECT_EQ(TqzStrings::ReplaceEachElementW(u"Ab", u"a", u"z", true), u"zb");
+  EXPECT_EQ(TqzStrings::ReplaceEachElementW(u"Ab", u"a", u"z", false), u"Ab");
+  EXPECT_THROW(TqzStrings::ReplaceEachElementW(u"x", u"a,b,", u"c,d", false), Exception);
+  EXPECT_EQ(TqzStrings::GetLengthIgnoreLetters(u" a-b.c ", u"-,.", true), 3);
+  EXPECT_EQ(TqzStrings::GetLengthIgnoreLetters(u"a-b", u"-", false), 2);  // one element
+
+  TStringList pairs;
+  pairs.Add(u"ä=ae");
+  pairs.Add(u"noequals");
+  pairs.Add(u"B=b");
+  // "B=b" differs only in case: the replace-all leaves such a pair alone.
+  EXPECT_EQ(TqzStrings::ReplaceEachElementWEx(u"äbB", pairs, false), u"aebB");
+  EXPECT_EQ(TqzStrings::ReplaceElementWhenInQuotationMarks(u"a,\"b,c\",d", u',', u';'), u"a,\"b;c\",d");
+  EXPECT_EQ(TqzStrings::ReplaceElementWhenInQuotationMarks(u"a,\"b,c,d", u',', u';'), u"a,\"b;c;d");
+}
+
+TEST(StringsEdits, BlanksFlagsAndValidity) {
+  EXPECT_EQ(TqzStrings::RemoveBlankBetween(u"a:  b: c", u":", u"%ALL%"), u"a: b:c");
+  EXPECT_EQ(TqzStrings::RemoveBlankBetween(u"a ;b  ;", u"%ALL%", u";"), u"a;b ;");
+  EXPECT_EQ(TqzStrings::RemoveBlankBetween(u"x - y", u"-", u"y"), u"x -y");
+  EXPECT_EQ(TqzStrings::ReplaceCharsBeforeString(u"abc123def", u"def", u"_", 1, 3, false), u"abc_def");
+  EXPECT_EQ(TqzStrings::ReplaceCharsBeforeString(u"12def", u"def", u"_", 1, 5, false), u"_def");
+  EXPECT_EQ(TqzStrings::RemoveCharsBeforeString(u"abc123def", u"DEF", 1, 2, true), u"abc1def");
+  EXPECT_EQ(TqzStrings::RemoveCharsBeforeString(u"abc", u"x", 1, 2, false), u"abc");
+  EXPECT_EQ(TqzStrings::AddWhenNotBeginOrEnd(u"x", u"/", EACH_POS), u"/x/");
+  EXPECT_EQ(TqzStrings::AddWhenNotBeginOrEnd(u"", u"/", EACH_POS), u"/");
+  EXPECT_EQ(TqzStrings::AddWhenNotBeginOrEnd(u" /x", u"/", FIRST_POS), u" /x");
+  EXPECT_EQ(TqzStrings::AppendW(u"c", u"a", u"r", true, REPLACE_LAST), u"car");
+  EXPECT_EQ(TqzStrings::AppendW(u"c", u"a", u"r", false, REPLACE_FIRST), u"ac");
+  EXPECT_EQ(TqzStrings::AppendW(u"c", u"a", u"r", true, REPLACE_FIRST), u"rac");
+  TStringList invalid;
+  invalid.Add(u"n/a");
+  invalid.Add(u"none");
+  EXPECT_EQ(TqzStrings::ClearIfNotValid(u" N/A ", invalid, true, true), u"");
+  EXPECT_EQ(TqzStrings::ClearIfNotValid(u"nothing", invalid, true, true), u"nothing");
+  EXPECT_EQ(TqzStrings::ClearIfNotValid(u"NONE", u"n/a;none", u";", true, true), u"");
+  EXPECT_EQ(TqzStrings::ClearIfNotValid(u"NONE", u"n/a;none", u";", true, false), u"NONE");
+}
+
+}  // namespace
