@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "CaseMap.h"
+#include "qzToolsEvo2.h"
 #include "Exceptions.h"
 
 namespace {
@@ -243,8 +243,8 @@ double TqzMath::GetPatternMatchingAccuracy(std::u16string_view Find, std::u16str
   try {
     if (Find.empty()) return Source.empty() ? 100 : 0;
     const double step = 100.0 / static_cast<double>(Find.size());
-    const UnicodeString findUp = platform::UpperW(Find);
-    const UnicodeString findLow = platform::LowerW(Find);
+    const UnicodeString findUp = UpperCaseStr(Find);
+    const UnicodeString findLow = LowerCaseStr(Find);
     const UnicodeString findSep = ReplacePatternSeparators(Find);
     const UnicodeString sourceSep = ReplacePatternSeparators(Source);
     const size_t n = std::min(Find.size(), Source.size());

@@ -8,7 +8,6 @@ Modes:
   cologne   words with their Cologne phonetic code (the library's variant of the rules)
   roundto   values rounded half away from zero to a number of decimals (decimal module)
   roundext  values rounded to integers under the four rounding modes
-  texts     float text forms: scientific 15-digit form, fixed forms, trimmed forms
 
 Nothing here shares code with the library: distances come from the textbook recurrence,
 roundings from Python's decimal module applied to the exact binary value of each double.
@@ -191,63 +190,11 @@ def mode_roundext(rng):
               "truncate": int(d.to_integral_value(rounding=ROUND_DOWN))})
 
 
-# ---------------------------------------------------------------------------- text forms
-
-def fixed_text(q):
-    text = "{:f}".format(q)
-    if text.startswith("-") and set(text[1:]) <= set("0."):
-        text = text[1:]
-    return text
-
-
-def scientific_text(x):
-    """The 23-character form: sign or blank, d.dddddddddddddd, E, exponent sign, 4 digits,
-    15 significant digits rounded half away from zero."""
-    if math.isinf(x):
-        return ("+Inf" if x > 0 else "-Inf").rjust(23)
-    if math.isnan(x):
-        return "Nan".rjust(23)
-    sign = "-" if x < 0 else " "
-    d = abs(Decimal(x))
-    if d == 0:
-        return sign + "0." + "0" * 14 + "E+0000"
-    exp = d.adjusted()
-    mant = (d.scaleb(-exp)).quantize(Decimal("1e-14"), rounding=ROUND_HALF_UP)
-    if mant >= 10:
-        exp += 1
-        mant = (d.scaleb(-exp)).quantize(Decimal("1e-14"), rounding=ROUND_HALF_UP)
-    return "{}{:.14f}E{}{:04d}".format(sign, mant, "+" if exp >= 0 else "-", abs(exp))
-
-
-def trimmed_text(x, decimals, min_decimals):
-    q = half_up(x, decimals)
-    text = fixed_text(q)
-    whole, _, frac = text.partition(".")
-    frac = frac.rstrip("0")
-    frac = frac + "0" * max(0, min_decimals - len(frac))
-    return whole + "." + frac
-
-
-def mode_texts(rng):
-    values = random_values(rng, 300) + [1.5, -1.5, 1234567890123445.0, 1234567890123455.0, 1e300, -1e-300,
-                                        5e-324, 1.7976931348623157e308, 0.1, 1 / 3, 2.0, 0.00390625,
-                                        float("inf"), float("-inf"), float("nan")]
-    for x in values:
-        entry = {"x": repr(x), "scientific": scientific_text(x)}
-        if math.isfinite(x) and abs(x) < 1e15:
-            for digits in (0, 2, 4):
-                if not near_tie(x, digits) and exact_range(x, digits):
-                    entry["fixed%d" % digits] = fixed_text(half_up(x, digits))
-            entry["trim72"] = trimmed_text(x, 7, 2)
-            entry["trim42"] = trimmed_text(x, 4, 2)
-        emit(entry)
-
-
 def main():
     mode = sys.argv[1]
     rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 20240601)
     {"distance": mode_distance, "cologne": mode_cologne, "roundto": mode_roundto,
-     "roundext": mode_roundext, "texts": mode_texts}[mode](rng)
+     "roundext": mode_roundext}[mode](rng)
 
 
 if __name__ == "__main__":
