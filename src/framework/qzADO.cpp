@@ -1,0 +1,3 @@
+#include "qzADO.h"
+
+void TqzADODataSet::InitFieldDefs() { platform::DbDataSet::InitFieldDefs(); }
