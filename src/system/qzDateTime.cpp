@@ -13,6 +13,7 @@
 #include "Clock.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "qzConversion.h"
 
 namespace {
 
@@ -181,22 +182,6 @@ int CurrentYear() {
 }
 
 [[noreturn]] void ThrowConvert(const std::string& utf8) { throw EConvertError(utf8.c_str()); }
-
-// The integer reading of a field: the empty text gives 0; a text without "." is a decimal
-// integer; a text with "." counts when it is a whole number; anything else gives ErrorVal.
-int64_t LenientFieldToInt(const UnicodeString& text, int64_t errorVal) {
-  if (text.empty()) return 0;
-  int64_t v = 0;
-  if (text.find(u'.') == UnicodeString::npos) return platform::TryStrToInt64(text, v) ? v : errorVal;
-  const std::string ascii = platform::ToAscii(platform::Trim(text));
-  char* end = nullptr;
-  errno = 0;
-  const double d = std::strtod(ascii.c_str(), &end);
-  if (ascii.empty() || *end != 0 || errno != 0 || !std::isfinite(d) || std::trunc(d) != d ||
-      std::fabs(d) > 9.2e18)
-    return errorVal;
-  return static_cast<int64_t>(d);
-}
 
 // The platform's strict integer conversion: raises EConvertError for a text that is no integer.
 int32_t StrictToInt(const UnicodeString& text) {
@@ -723,7 +708,7 @@ TDateTime YYYYMMDDHHNNSS(const UnicodeString& str, bool strict) {
   auto field = [&](size_t from, size_t count) -> int {
     const UnicodeString part = Copy(str, from, count);
     if (strict) return StrictToInt(part);
-    const int64_t v = LenientFieldToInt(part, 0);
+    const int64_t v = TqzConversion::StrToInt(part, 0);
     return (v < INT32_MIN || v > INT32_MAX) ? 0 : static_cast<int>(v);
   };
   const int y = field(1, 4), mo = field(5, 2), d = field(7, 2);

@@ -21,7 +21,10 @@
 #include <string_view>
 #include <vector>
 
+#include <bson/bson.h>
+
 #include "Text.h"
+#include "Variant.h"
 
 // ---------------------------------------------------------------------------------------------
 // Identifier and text arrays
@@ -197,6 +200,42 @@ struct TqzFileInfo {
   friend bool operator==(const TqzFileInfo&, const TqzFileInfo&) = default;
 };
 
+// One further candidate value of a recognised field.
+struct TqzAlternativeValue {
+  UnicodeString Value;   // the value as text
+  Variant VarValue;      // the typed value
+  uint16_t VarType = 0;  // the variant type code of VarValue
+  double Confidence = 0;
+  TRelRect Zone;         // where the value stands on its page
+  int32_t Page = 0;
+};
+using TqzAlternativeValues = std::vector<TqzAlternativeValue>;
+
+// A recognised metadata field as the document log writes it.
+struct TqzMetaField {
+  UnicodeString IntField;  // the internal field name
+  UnicodeString ExtField;  // the external field name
+  UnicodeString Value;
+  Variant VarValue;
+  uint16_t VarType = 0;
+  double Confidence = 0;
+  TRelRect Zone;
+  int32_t Page = 0;
+  TqzAlternativeValues Alternatives;
+};
+using TqzMetaData = std::vector<TqzMetaField>;
+
+// An index field of a document (note: Page before Zone here).
+struct TqzDocumentField {
+  UnicodeString Name;
+  Variant Value;
+  uint16_t VarType = 0;
+  double Confidence = 0;
+  int32_t Page = 0;
+  TRelRect Zone;
+};
+using TqzDocumentFields = std::vector<TqzDocumentField>;
+
 // A URL parameter with its encoding (filled by the URL tools).
 struct TqzUrlParam {
   UnicodeString Param;   // the parameter name
@@ -296,6 +335,38 @@ struct TqzServerList {
   int32_t ActId = 0;    // index of the entry used last
 };
 
+
+// ---------------------------------------------------------------------------------------------
+// BSON values
+
+// One owned BSON value (libbson's bson_value_t, deep-copied). A default-constructed value is
+// "absent" (no value at all), which reads back as Null like the BSON null.
+class TBsonValue {
+ public:
+  TBsonValue();
+  explicit TBsonValue(const bson_value_t& value);  // deep copy
+  TBsonValue(const TBsonValue& other);
+  TBsonValue(TBsonValue&& other) noexcept;
+  TBsonValue& operator=(TBsonValue other) noexcept;
+  ~TBsonValue();
+
+  static TBsonValue Null();
+
+  bson_type_t Type() const { return value_.value_type; }
+  bool IsAbsent() const { return value_.value_type == BSON_TYPE_EOD; }
+  const bson_value_t& Value() const { return value_; }
+
+ private:
+  bson_value_t value_{};
+};
+
+// A set of enumeration values stored as a bit field of 1, 2 or 4 bytes (bit n = ordinal n):
+// the names of the enumeration's values in ordinal order and the storage size in bytes.
+struct TqzSetInfo {
+  std::vector<AnsiString> Names;
+  std::size_t Size = 4;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Text forms
 
@@ -330,4 +401,91 @@ class TqzTypes {
   static TqzOCREngine GetOCREngineTypeFromText(const UnicodeString& Typ);
   static UnicodeString GetRecoEngineTypeText(TqzRecognitionEngine Typ);
   static TqzRecognitionEngine GetRecoEngineTypeFromText(const UnicodeString& Typ);
+
+  // ---- Variant type names and kinds ----------------------------------------------------------
+  // Type codes are the COM codes plus 256 (8-bit text), 257 (any), 258 (UTF-16 text), with the
+  // flags 0x2000 (array) and 0x4000 (by reference).
+  static uint16_t GetVarType(const Variant& Value);
+  // "EMPTY", "NULL", "SMALLINT", "INT", ... "UCS4STR"; "UNKNOWN" for other codes and for codes
+  // combined with a flag.
+  static UnicodeString GetVarTypeStr(uint16_t VarType);
+  // Trimmed and upper-cased; also "FLOAT"/"REAL" (5), "TIME" (7), "BOOL" (11), "UNKNOWN" (13).
+  static uint16_t GetVarTypeFromStr(const UnicodeString& VarType, uint16_t Default);
+
+  static bool IsStringVariant(const Variant& myVar);   // 8, 72, 74, 256, 258
+  static bool IsNumericVariant(const Variant& myVar);  // 2, 3, 16..21
+  static bool IsMathVariant(const Variant& myVar);     // 2..7, 16..21 (the date counts)
+  static bool IsFloatVariant(const Variant& myVar);    // 4, 5, 6
+  static bool IsBooleanVariant(const Variant& myVar);  // 11
+  static bool IsDateVariant(const Variant& myVar);     // 7
+  static bool IsArrayVariant(const Variant& V);
+  static bool IsMathVarType(uint16_t VarType);         // 2..6, 16..21 (the date does not count)
+  static bool VarIsType(const Variant& V, const std::vector<int32_t>& AVarTypes);
+  static bool VarIsInitial(const Variant& myVar);      // empty or null
+
+  // ---- Lenient conversions -------------------------------------------------------------------
+  // These pass on the platform's EVariantError for values that cannot convert.
+  static UnicodeString VarToStr(const Variant& V);
+  // Floats and dates round half to even; texts are read by the lenient float reading (the
+  // first ',' becomes '.', then the longest leading number; no number gives 0).
+  static int32_t VarToInteger(const Variant& V);
+  static int64_t VarToInt64(const Variant& V);
+  static double VarToFloat(const Variant& V);
+  // VarToInteger(V) != 0: the text "True" gives false, the text "2" true.
+  static bool VarToBoolean(const Variant& V);
+  // A date unchanged, a number as a day count, a text by the locale's date and time formats.
+  static TDateTime VarToDateTime(const Variant& V);
+  static intptr_t VarToIntObject(const Variant& V);
+  static void* VarToObject(const Variant& V);
+  static Variant ObjectToVar(const void* Obj);  // a 64-bit integer Variant (code 20)
+  // One text per element of a one-dimensional array; raises "invalid array dimension" otherwise.
+  static TWideStringArray VarArrayAsStringArray(const Variant& V);
+
+  // ---- Storage texts (never raise) -----------------------------------------------------------
+  // Empty/null ""; integers in decimal; floats with '.' and 2 to 7 decimals (currency 2 to 4);
+  // dates "yyyy-mm-dd", "hh:nn:ss" or "yyyy-mm-dd hh:nn:ss"; Booleans "True"/"False"; anything
+  // else VarToStr. The empty text when the value cannot be written.
+  static UnicodeString VarToStrExt(const Variant& Value);
+  // As VarToStrExt, but a date with both parts is "yyyy-mm-ddThh:nn:ss.zzzZ".
+  static UnicodeString VarToJSONStrExt(const Variant& Value);
+  // The Variant of a storage text for a type code: Null for an empty text of code 0/1, integers
+  // as code 20, floats as code 5, dates, Booleans, any other code a UTF-16 text. Null when the
+  // text cannot be converted.
+  static Variant StrToVarExt(const UnicodeString& Value, uint16_t VarType);
+  // The same for a type name; a leading "CDT_" is removed, unknown names give a UTF-16 text.
+  static Variant StrToVarExt(const UnicodeString& Value, const UnicodeString& VarType);
+
+  // ---- BSON (never raise) --------------------------------------------------------------------
+  // Null for empty/null (and on failure), int64 for integers, double for floats, a date as an
+  // ISO 8601 string (AISO8601DateStrings) or as a UTC date-time taken without zone shift,
+  // Boolean, else a string.
+  static TBsonValue VarToBsonValueByRef(const Variant& AValue, bool AISO8601DateStrings);
+  // AVarType 7 reads a string as an ISO 8601 date-time; Null for anything unreadable.
+  static Variant BsonValueToVariantByRef(const TBsonValue& AValue, uint16_t AVarType);
+  static Variant BsonValueToVariant(TBsonValue AValue, uint16_t AVarType);
+
+  // ---- Sets and rectangles -------------------------------------------------------------------
+  // The names of the set's members in ordinal order, joined by ",", in "[...]" with Brackets.
+  static AnsiString SetToString(const TqzSetInfo& Info, const void* SetParam, bool Brackets);
+  // Reads such a list (blanks and brackets allowed, names ignoring ASCII case). An unknown name
+  // leaves the empty set. False only for a storage size other than 1, 2 or 4.
+  static bool StringToSet(const TqzSetInfo& Info, void* SetParam, const AnsiString& Value);
+
+  static TRelRect FloatRect(double Left, double Top, double Right, double Bottom);
+  static TRelRect StrToFloatRect(const UnicodeString& Rect);      // "L,T,R,B"
+  static TRelRect StrToFloatRectLTWH(const UnicodeString& Rect);  // "L,T,W,H"
+  static TAdvRect FloatRectToAdvRect(const TRelRect& Rect);
+  static TRect FloatRectToTRect(const TRelRect& Rect);
+  static TRelRect TRectToFloatRect(const TRect& Rect);
+  static TAdvRect AdvRect(int32_t Left, int32_t Top, int32_t Right, int32_t Bottom);
+  static AnsiString AdvRectToStr(const TAdvRect& Rect);
+  static AnsiString RectToStr(const TRect& Rect);
+  static TAdvRect StrToAdvRect(const UnicodeString& Rect);
+  static TRect StrToRect(const UnicodeString& Size);
+  static bool IsRectEmpty(const TRect& Rect);
+  static bool IsRectEmpty(const TRelRect& Rect);
+  static bool IsRectEmpty(const TAdvRect& Rect);
 };
+
+// The short date format of the process's format settings, "/" standing for the date separator.
+AnsiString ShortDateFormatA();
