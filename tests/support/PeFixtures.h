@@ -1,0 +1,38 @@
+// Windows PE test images, built at test time with the LLVM resource compiler and linker
+// (llvm-rc, lld-link; Debian may add a version suffix), and the python3 "pefile" oracle.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qztest {
+
+struct PeFixtureSpec {
+  std::string Machine = "x64";  // lld-link /machine: x86, x64, arm64
+  uint16_t FileVersion[4] = {2, 1, 0, 7};
+  uint16_t ProductVersion[4] = {2, 1, 0, 7};
+  uint16_t Language = 0x0407;
+  uint16_t CodePage = 1252;
+  bool WithVersionResource = true;
+  bool WithTranslation = true;
+  // Version strings (UTF-8), in order; a value ending in "\0" is written so in the .rc file.
+  std::vector<std::pair<std::string, std::string>> Strings;
+};
+
+// Empty when the tools are there; otherwise what is missing.
+std::string PeToolsMissing();
+
+// Builds `dir`/`name` (a DLL) from the spec; raises std::runtime_error with the tool's output
+// when a tool fails.
+std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureSpec& spec);
+
+// Runs `/usr/bin/python3 -c script args...` and returns its standard output; raises
+// std::runtime_error when it fails.
+std::string RunPython(const std::string& script, const std::vector<std::string>& args);
+
+// The bytes of the version resource as llvm-readobj --coff-resources dumps them.
+std::vector<uint8_t> ReadobjVersionResource(const std::string& file);
+
+}  // namespace qztest
