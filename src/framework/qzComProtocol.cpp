@@ -15,24 +15,13 @@
 #include "Socket.h"
 #include "SysUtils.h"
 #include "qzBase64.h"
+#include "qzConversion.h"
 #include "qzStrings.h"
 
 namespace {
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-// The yes-words of the library's Boolean texts: trimmed (codes 0..32), ASCII letters upper-cased.
-bool IsYesWord(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  static constexpr std::string_view kYes[] = {"JA",  "YES", "OK",  "1",       "X",   "TRUE", "WAHR",
-                                              "RICHTIG", "KORREKT", "RIGHT", "YAP", "OUI", "CORRECT", "JAU",
-                                              "YO",  "JO",  "YEP", "YEPP",    "YAPP", "YUP",  "Y"};
-  const std::string upper = platform::UpperAscii(s);
-  for (std::string_view w : kYes)
-    if (upper == w) return true;
-  return false;
-}
 
 // Reads a whole file; false when it cannot be opened or fewer bytes than its size were read.
 bool ReadWholeFile(const std::string& path, AnsiString& data) {
@@ -184,7 +173,7 @@ bool TqzComProtocol::ParseAnswer(std::string_view answer, bool parseParVal, Ansi
     if (name.size() != 3 && name.size() != 4) continue;  // cheap test before case folding
     const AnsiString lname = platform::LowerAnsi(name);
     if (lname == "comp") {
-      decompress = IsYesWord(platform::LowerAnsi(value));
+      decompress = TqzConversion::StrToBool(platform::AnsiToWide(platform::LowerAnsi(value)));
     } else if (lname == "enc") {
       decode = platform::LowerAnsi(value) == "mime";
     } else {
@@ -254,8 +243,7 @@ AnsiString TqzComProtocol::GetComType(std::string_view text) {
 
 bool TqzComProtocol::UseNumericAddress(std::string_view host) {
   std::string_view label = host.substr(0, host.find('.'));
-  int64_t value = -1;
-  return platform::TryStrToInt64(label, value) && value >= 1;
+  return TqzConversion::StrToInt(platform::AnsiToWide(label), -1) >= 1;
 }
 
 // ---- exchanges --------------------------------------------------------------------------

@@ -221,7 +221,10 @@ class Handler(socketserver.BaseRequestHandler):
             return
         if fault == "reset":
             state.log(entry)
+            # Close here with a zero linger time: the peer gets RST (no FIN first, which the
+            # server framework's own shutdown would send).
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            sock.close()
             return
         if fault == "stall":
             state.log(entry)
