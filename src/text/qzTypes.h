@@ -11,6 +11,15 @@
 // `TqzTypes` (a class of static operations only) turns the enumerations into texts and back,
 // converts Variants to and from their storage texts, JSON texts and BSON values, writes and reads
 // sets and rectangles as comma lists. None of the text-form operations raise.
+//
+// Decisions where the rules leave room:
+//  * The storage texts of dates (VarToStrExt, VarToJSONStrExt) are locale-independent: "-" in
+//    dates and ":" in times always, so a value written under one locale reads back under any.
+//  * VarToInt64 keeps the full 64-bit range for the integer kinds 16, 18, 19 and 21 (a LongWord
+//    above 2^31 converts); only an unsigned value beyond the signed range raises EVariantError.
+//  * Variants hold their values directly: there are no by-reference Variants to follow.
+//  * A storage text of code 4, 5 or 6 reads back as a double, so a currency value keeps its four
+//    decimals exactly only within the 15 significant digits of a double.
 #pragma once
 
 #include <algorithm>
