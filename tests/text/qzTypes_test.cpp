@@ -1,6 +1,6 @@
 // Shared types: enumeration texts, variant type names, storage texts (round trips under several
 // locales), lenient conversions, BSON values (checked against byte strings written from the BSON
-// specification), sets and rectangles.
+// format's published layout), sets and rectangles.
 #include "qzTypes.h"
 
 #include <gtest/gtest.h>
@@ -343,8 +343,8 @@ std::string B(std::initializer_list<int> bytes) {
   return s;
 }
 
-TEST_F(TypesTest, BsonMatchesTheSpecificationBytes) {
-  // The specification's own example: {"hello": "world"}.
+TEST_F(TypesTest, BsonMatchesTheFormatBytes) {
+  // The BSON format's published example: {"hello": "world"}.
   EXPECT_EQ(DocumentBytes("hello", TqzTypes::VarToBsonValueByRef(Variant(U(u"world")), false)),
             std::string("\x16\x00\x00\x00\x02hello\x00\x06\x00\x00\x00world\x00\x00", 22));
   struct Case {
