@@ -30,11 +30,13 @@ struct SqliteBackend {
   static constexpr const char* Name = "SQLite";
   UnicodeString ConnectionString() const { return db.ConnectionString(); }
   std::string Cli(const std::string& sql) const { return db.Exec(sql); }
+  std::string Schema() const { return "main"; }
   // Column types of the test tables.
   static constexpr const char* Text = "VARCHAR(200)";
   static constexpr const char* DateTime = "DATETIME";
   static constexpr const char* Blob = "BLOB";
   static constexpr const char* Double = "DOUBLE";
+  static constexpr const char* LongText = "TEXT";
 };
 
 struct MariaDbBackend {
@@ -43,10 +45,12 @@ struct MariaDbBackend {
   static constexpr const char* Name = "MariaDB";
   UnicodeString ConnectionString() const { return server.ConnectionString(database); }
   std::string Cli(const std::string& sql) const { return server.Exec(database, sql); }
+  std::string Schema() const { return database; }
   static constexpr const char* Text = "VARCHAR(200)";
   static constexpr const char* DateTime = "DATETIME(3)";
   static constexpr const char* Blob = "LONGBLOB";
   static constexpr const char* Double = "DOUBLE";
+  static constexpr const char* LongText = "MEDIUMTEXT";
 };
 
 inline std::string Hex(const std::string& bytes) {
@@ -224,6 +228,29 @@ TYPED_TEST_P(StatementShape, ParametersAreBoundByType) {
   EXPECT_EQ(this->Cli("SELECT COUNT(*) FROM T WHERE ID = 1 AND NAME IS NULL"), "1\n");
 }
 
+// Values longer than the layer's read buffer arrive whole, surrogate pairs included.
+TYPED_TEST_P(StatementShape, LongTextAndBinaryValuesRoundTrip) {
+  this->Cli(std::string("CREATE TABLE LONGV (ID INTEGER PRIMARY KEY, V ") + TypeParam::LongText + ", B " +
+            TypeParam::Blob + ")");
+  UnicodeString text;
+  std::string bytes;
+  for (int i = 0; i < 7000; ++i) {
+    text += (i % 3 == 0) ? UnicodeString(u"\U0001F600") : UnicodeString(u"\u00E4x");
+    bytes.push_back(static_cast<char>(i * 7));
+  }
+  DbCommand insert(this->con.get());
+  insert.CommandText = u"INSERT INTO LONGV (ID, V, B) VALUES (1, :V, :B)";
+  insert.ParamByName(u"V").Value = Variant::FromOleStr(text);
+  insert.ParamByName(u"B").Value = Variant::FromBytes(bytes);
+  insert.Execute();
+  EXPECT_EQ(this->Cli("SELECT HEX(V), HEX(B) FROM LONGV"), Hex(U8(text)) + "\t" + Hex(bytes) + "\n");
+  DbDataSet q(this->con.get());
+  q.SQL.Add(u"SELECT V, B FROM LONGV");
+  q.Open();
+  EXPECT_TRUE(q.Fields(0).AsString() == text);
+  EXPECT_TRUE(q.Fields(1).AsBytes() == bytes);
+}
+
 TYPED_TEST_P(StatementShape, AppendEditPostAndDeleteWriteThroughThePrimaryKey) {
   DbDataSet q(this->con.get());
   q.SQL.Add(u"SELECT * FROM T WHERE ID IS NULL");
@@ -274,6 +301,22 @@ TYPED_TEST_P(StatementShape, AppendEditPostAndDeleteWriteThroughThePrimaryKey) {
   EXPECT_THROW(q.Post(), EOleException);
   q.Cancel();
   EXPECT_EQ(this->Cli("SELECT ID, NAME FROM T"), "3\t" + U8(kTrickyText) + "3\n");
+}
+
+// The export marks its record through "database.table": the key is found through the prefix, so
+// a column that someone else changed meanwhile does not stop the update, and only the changed
+// columns are written.
+TYPED_TEST_P(StatementShape, EditFindsTheRowByPrimaryKeyThroughASchemaPrefix) {
+  this->Cli("INSERT INTO T (ID, NAME, AMOUNT) VALUES (1, 'a', 1), (2, 'a', 1)");
+  DbDataSet q(this->con.get());
+  q.SQL.Add(u"SELECT * FROM " + platform::Utf8ToWide(this->backend.Schema()) + u".T");
+  q.SQL.Add(u"WHERE ID = 2");
+  q.Open();
+  this->Cli("UPDATE T SET AMOUNT = 5 WHERE ID = 2");
+  q.Edit();
+  q.FieldByName(u"NAME").SetAsString(u"\u00F0");
+  q.Post();
+  EXPECT_EQ(this->Cli("SELECT ID, HEX(NAME), AMOUNT = 5 FROM T ORDER BY ID"), "1\t61\t0\n2\tC3B0\t1\n");
 }
 
 // Without a primary key the row is found by all its original values, NULLs included, and
@@ -335,7 +378,9 @@ TYPED_TEST_P(StatementShape, DriverErrorsArriveAsOleExceptionsWithTheDriversText
 }
 
 REGISTER_TYPED_TEST_SUITE_P(StatementShape, SelectFetchesEveryRowIntoMemory, EmptyResultStillHasItsColumns,
-                            ParametersAreBoundByType, AppendEditPostAndDeleteWriteThroughThePrimaryKey,
+                            ParametersAreBoundByType, LongTextAndBinaryValuesRoundTrip,
+                            AppendEditPostAndDeleteWriteThroughThePrimaryKey,
+                            EditFindsTheRowByPrimaryKeyThroughASchemaPrefix,
                             EditWithoutPrimaryKeyMatchesOriginalValues, TransactionsCommitAndRollBack,
                             DriverErrorsArriveAsOleExceptionsWithTheDriversText);
 
