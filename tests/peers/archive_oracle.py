@@ -164,7 +164,10 @@ def answer_for(state: State, typ: str, items):
             doc = ([("Customer", b"4711"), ("Title", b"Sample")], list(SAMPLE_BLOBS))
         index, names = doc
         if fault == "badname":
+            # Serve bytes under the hostile name too, so a client that followed it would write.
             names = [state.args.badname]
+            with state.lock:
+                state.blobs[state.args.badname] = b"evil"
         out = [item("Result", "OK")]
         out += [item("IDX" + k, v) for k, v in index]
         out += [item("OBJ%d" % n, name) for n, name in enumerate(names, 1)]

@@ -1,0 +1,389 @@
+#include "qzDocHandler.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "CaseMap.h"
+#include "CodePage.h"
+#include "Exceptions.h"
+#include "Guid.h"
+#include "Variant.h"
+#include "qzBase64.h"
+#include "qzConversion.h"
+#include "qzStrings.h"
+#include "qzVeroruvUdizive.h"
+
+namespace {
+
+// ---- file helpers -----------------------------------------------------------------------------
+
+std::string PathOf(const UnicodeString& name) { return platform::WideToUtf8(name); }
+
+// Position just after the last folder separator ("\" or "/"), 0 when there is none.
+size_t NameStart(std::u16string_view path) {
+  size_t sep = path.find_last_of(u"\\/");
+  return sep == std::u16string_view::npos ? 0 : sep + 1;
+}
+
+// The file name without folder and without its last extension.
+UnicodeString ExtractPureFileName(const UnicodeString& path) {
+  std::u16string_view name = std::u16string_view(path).substr(NameStart(path));
+  size_t dot = name.rfind(u'.');
+  return UnicodeString(dot == std::u16string_view::npos ? name : name.substr(0, dot));
+}
+
+// The extension of the file name including its dot; empty when the name has none.
+UnicodeString ExtractFileExt(const UnicodeString& path) {
+  std::u16string_view name = std::u16string_view(path).substr(NameStart(path));
+  size_t dot = name.rfind(u'.');
+  return dot == std::u16string_view::npos ? UnicodeString() : UnicodeString(name.substr(dot));
+}
+
+uint64_t SizeOfFile(const UnicodeString& name) {
+  if (name.empty()) return 0;
+  struct stat st {};
+  if (::stat(PathOf(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+// Deletes a file with up to 10 attempts, 100 ms apart; true when it no longer exists.
+bool ForceDeleteFile(const UnicodeString& name) {
+  const std::string path = PathOf(name);
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    ::chmod(path.c_str(), 0644);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0;
+}
+
+// MIME type by extension (without dot, lower-case); the empty extension is
+// "application/octet-stream"; unknown extensions give the empty text.
+UnicodeString MimeTypeOf(const UnicodeString& fileName) {
+  static const std::pair<std::u16string_view, std::u16string_view> table[] = {
+      {u"", u"application/octet-stream"}, {u"bmp", u"image/bmp"}, {u"csv", u"text/csv"},
+      {u"doc", u"application/msword"},
+      {u"docx", u"application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {u"eml", u"message/rfc822"}, {u"gif", u"image/gif"}, {u"htm", u"text/html"}, {u"html", u"text/html"},
+      {u"jpeg", u"image/jpeg"}, {u"jpg", u"image/jpeg"}, {u"json", u"application/json"},
+      {u"msg", u"application/vnd.ms-outlook"}, {u"pdf", u"application/pdf"}, {u"png", u"image/png"},
+      {u"rtf", u"application/rtf"}, {u"tif", u"image/tiff"}, {u"tiff", u"image/tiff"},
+      {u"txt", u"text/plain"}, {u"xls", u"application/vnd.ms-excel"},
+      {u"xlsx", u"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {u"xml", u"application/xml"}, {u"zip", u"application/zip"},
+  };
+  UnicodeString ext = ExtractFileExt(fileName);
+  if (!ext.empty()) ext.erase(0, 1);
+  ext = platform::LowerW(ext);
+  for (const auto& [e, mime] : table)
+    if (ext == e) return UnicodeString(mime);
+  return {};
+}
+
+// A new identifier: the 32 upper-case hexadecimal digits of a new GUID.
+AnsiString CreateId() {
+  std::string text = platform::GuidToString(platform::NewGuid());
+  AnsiString id;
+  for (char c : text)
+    if (c != '{' && c != '}' && c != '-') id.push_back(c);
+  return id;
+}
+
+bool ReadFile(const UnicodeString& name, AnsiString& data) {
+  std::ifstream in(PathOf(name), std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  in.seekg(0, std::ios::beg);
+  data.resize(static_cast<size_t>(size));
+  in.read(data.data(), size);
+  return in.gcount() == size;
+}
+
+// ---- request helpers ------------------------------------------------------------------------
+
+AnsiString BoolText(bool value) { return platform::ToAscii(TqzConversion::BoolToStr(value)); }
+
+[[noreturn]] void Fail(const UnicodeString& text) { throw Exception(text); }
+
+UnicodeString ErrorText(std::exception_ptr e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const Exception& ex) {
+    return ex.Message;
+  } catch (const std::exception& ex) {
+    return platform::Utf8ToWide(ex.what());
+  } catch (...) {
+    return u"unknown error";
+  }
+}
+
+const char16_t kProcessing[] = u"veroruvudizive processing exception (";
+
+bool StartsWith(const AnsiString& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+// A printable form of a name for messages.
+UnicodeString Printable(std::string_view name) {
+  AnsiString out;
+  for (char c : name) out.push_back(static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c);
+  return platform::AnsiToWide(out);
+}
+
+// Runs the exchange of a document operation and checks the answer's result item.
+void Exchange(TqzVeroruvUdizive& client, const char* type, TComRes& items, TComResExt& answer) {
+  AnsiString quest = TqzVeroruvUdizive::BuiltComString(type, true, false, items);
+  AnsiString typ;
+  if (!client.AskServer(quest, typ, answer))
+    Fail(u"veroruvudizive server connection failed (" +
+         platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "MESSAGE")) + u")");
+  if (!TqzConversion::StrToBool(platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "RESULT"))))
+    Fail(u"veroruvudizive server returned an error (" +
+         platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "MESSAGE")) + u")");
+}
+
+// Splits a ";"-separated list of Base64 texts into decoded pieces.
+std::vector<AnsiString> SplitBase64List(const AnsiString& value) {
+  const AnsiString text = TqzStrings::CheckStringSuffix(value, ";");
+  std::vector<AnsiString> pieces;
+  size_t pos = 0;
+  for (;;) {
+    size_t semi = text.find(';', pos);
+    if (semi == AnsiString::npos) break;
+    pieces.push_back(TqzBase64::Base64ToStr(std::string_view(text).substr(pos, semi - pos)));
+    pos = semi + 1;
+  }
+  return pieces;
+}
+
+}  // namespace
+
+// ---- TqzDocument ------------------------------------------------------------------------------
+
+TqzDocument::TqzDocument() {
+  try {
+    Id = CreateId();
+  } catch (const std::exception&) {
+    // An identifier that cannot be made stays empty.
+  }
+}
+
+bool TqzDocument::AddField(const UnicodeString& Name, const UnicodeString& Value) {
+  try {
+    TqzDocumentField field;
+    field.Name = Name;
+    field.Value = Variant(Value);
+    Fields.push_back(std::move(field));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+UnicodeString TqzDocument::GetField(const UnicodeString& Name) const {
+  for (const TqzDocumentField& field : Fields)
+    if (field.Name == Name) {
+      try {
+        return field.Value.IsNull() || field.Value.IsEmpty() ? UnicodeString() : field.Value.AsString();
+      } catch (const std::exception&) {
+        return {};
+      }
+    }
+  return {};
+}
+
+bool TqzDocument::AddBlob(const UnicodeString& FileName, const UnicodeString& Name, const AnsiString& Data,
+                          TqzDataOrigin Origin) {
+  try {
+    size_t slot = Blobs.size();
+    for (size_t i = 0; i < Blobs.size(); ++i)
+      if (!Blobs[i].Active) {
+        slot = i;
+        break;
+      }
+    if (slot == Blobs.size()) Blobs.emplace_back();
+    TqzDocumentBlob& blob = Blobs[slot];
+    blob.Name = Name.empty() && !FileName.empty() ? ExtractPureFileName(FileName) : Name;
+    blob.FileName = FileName;
+    blob.Data = Data;
+    blob.Origin = Origin;
+    blob.Extension = platform::UpperW(ExtractFileExt(FileName));
+    blob.MimeType = platform::UpperW(MimeTypeOf(FileName));
+    blob.Size = static_cast<uint32_t>(!Data.empty() ? Data.size() : SizeOfFile(FileName));
+    blob.Active = true;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TqzDocument::IsPlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127 || c == '/' || c == '\\' || c == ':' || c == '<' || c == '>') return false;
+  }
+  return true;
+}
+
+// ---- document operations of the archive client --------------------------------------------------
+
+bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& User, const AnsiString& Stamp,
+                                    bool SAPDocument, const AnsiString& SAPContRep, bool CreatePDF,
+                                    const AnsiString& ConversionScheme, bool TechNames,
+                                    std::unique_ptr<TqzDocument>& Document) {
+  try {
+    if (!Document) Document = std::make_unique<TqzDocument>();
+  } catch (const std::exception& e) {
+    Message = kProcessing + platform::Utf8ToWide(e.what()) + u")";
+    return false;
+  }
+  return GetDocument(DocId, User, Stamp, SAPDocument, SAPContRep, CreatePDF, ConversionScheme, TechNames, *Document);
+}
+
+bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& User, const AnsiString& Stamp,
+                                    bool CreatePDF, const AnsiString& ConversionScheme, bool TechNames,
+                                    std::unique_ptr<TqzDocument>& Document) {
+  return GetDocument(DocId, User, Stamp, false, AnsiString(), CreatePDF, ConversionScheme, TechNames, Document);
+}
+
+bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& User, const AnsiString& Stamp,
+                                    bool SAPDocument, const AnsiString& SAPContRep, bool CreatePDF,
+                                    const AnsiString& ConversionScheme, bool TechNames, TqzDocument& Document) {
+  try {
+    Document.Id = DocId;
+    Document.Version = 0;
+    Document.Fields.clear();
+    Document.Blobs.clear();
+    Document.Message.clear();
+    Document.ContainerId = qzDocHandler::TIdType();
+
+    TComRes items;
+    AddComParam("DocId", DocId, items);
+    AddComParam("CreatePDF", BoolText(CreatePDF), items);
+    AddComParam("ConversionScheme", ConversionScheme, items);
+    AddComParam("TechNames", BoolText(TechNames), items);
+    AddComParam("Stamp", Stamp, items);
+    AddComParam("User", User, items);
+    if (SAPDocument) {
+      AddComParam("SAPDOC", "True", items);
+      AddComParam("SAPCONTREP", SAPContRep, items);
+    }
+    TComResExt answer;
+    Exchange(*this, "GETDOCEXT", items, answer);
+
+    for (const TComPart& part : answer) {
+      if (StartsWith(part.Param, "OBJ")) {
+        // A file name from the server: only a plain name may be joined to TempPath.
+        if (!TqzDocument::IsPlainFileName(part.Value)) Fail(u"invalid blob file name (" + Printable(part.Value) + u")");
+        const UnicodeString path = TempPath + platform::AnsiToWide(part.Value);
+        if (!RequestServerFile("<GETBLOB><" + part.Value + "></GETBLOB>", path))
+          Fail(u"blob stream exception of " + path);
+        if (!Document.AddBlob(path, UnicodeString(), AnsiString(), qzDO_FileSystem))
+          Fail(u"blob stream exception of " + path);
+      } else if (StartsWith(part.Param, "IDX")) {
+        Document.AddField(platform::AnsiToWide(std::string_view(part.OrgParam).substr(3)),
+                          platform::AnsiToWide(part.Value));
+      }
+    }
+    return true;
+  } catch (...) {
+    Message = kProcessing + ErrorText(std::current_exception()) + u")";
+    // Every file fetched so far (all of them lie in TempPath) is removed; the entries stay.
+    for (const TqzDocumentBlob& blob : Document.Blobs)
+      if (!blob.FileName.empty()) ForceDeleteFile(blob.FileName);
+    return false;
+  }
+}
+
+bool TqzVeroruvUdizive::ArchiveDocument(TqzDocument& Document, const AnsiString& ArchiveString,
+                                        const AnsiString& SoftLinkDocId, const AnsiString& SoftLinkField,
+                                        bool CreatePDF, const AnsiString& Stamp, const AnsiString& ConversionScheme,
+                                        bool IndexDoc, AnsiString& DocId, bool BlobsByRef) {
+  try {
+    DocId.clear();
+    TComRes items;
+    AddComParam("ARCHIVE", ArchiveString, items);
+    AddComParam("CREATEPDF", BoolText(CreatePDF), items);
+    AddComParam("CONVERSIONSCHEME", ConversionScheme, items);
+    AddComParam("STAMP", Stamp, items);
+    AddComParam("INDEX", BoolText(IndexDoc), items);
+    AddComParam("TITLE", platform::WideToAnsi(Document.Subject), items);
+    if (!SoftLinkDocId.empty()) {
+      AddComParam("LINKDOCID", SoftLinkDocId, items);
+      AddComParam("LINKFIELD", SoftLinkField, items);
+    }
+    for (const TqzDocumentField& field : Document.Fields) {
+      UnicodeString value;
+      if (!field.Value.IsNull() && !field.Value.IsEmpty()) value = field.Value.AsString();
+      AddComParam("IDX" + platform::WideToAnsi(field.Name), platform::WideToAnsi(value), items);
+    }
+    // Inactive entries are free slots, not part of the document. A file that cannot be read
+    // fails the operation: an incomplete document is never archived.
+    for (const TqzDocumentBlob& blob : Document.Blobs) {
+      if (!blob.Active) continue;
+      if (BlobsByRef) Fail(u"function not supported (byref)");
+      if (blob.Data.empty()) {
+        AnsiString content;
+        if (!ReadFile(blob.FileName, content)) Fail(u"blob file cannot be read (" + blob.FileName + u")");
+        AddObjectContentComParam(platform::WideToAnsi(blob.FileName), content, items);
+      } else {
+        AddObjectContentComParam(platform::WideToAnsi(blob.FileName), blob.Data, items);
+      }
+    }
+    TComResExt answer;
+    Exchange(*this, "CREATEDOCEXT", items, answer);
+    Message = platform::AnsiToWide(GetComParam(answer, "MESSAGE"));
+    DocId = GetComParam(answer, "DOCID");
+    return true;
+  } catch (...) {
+    Message = kProcessing + ErrorText(std::current_exception()) + u")";
+    return false;
+  }
+}
+
+bool TqzVeroruvUdizive::Query(const AnsiString& Fulltext, const AnsiString& ASSQ, int32_t MaxHits,
+                              const AnsiString& ViewAlias, TqzHitlist& Hitlist) {
+  try {
+    Hitlist.Header.clear();
+    Hitlist.Rows.clear();
+    TComRes items;
+    AddComParam("MAXHITS", std::to_string(MaxHits), items);
+    AddComParam("VIEWALIAS", ViewAlias, items);
+    AddComParam("FULLTEXT", Fulltext, items);
+    AddComParam("ASSQ", ASSQ, items);
+    TComResExt answer;
+    Exchange(*this, "QUERYEXT", items, answer);
+
+    TqzHitlist hits;
+    for (const TComPart& part : answer)
+      if (StartsWith(part.Param, "HEADER")) {
+        for (const AnsiString& title : SplitBase64List(part.Value)) {
+          TqzHitlistHeaderField field;
+          field.Name = platform::AnsiToWide(title);
+          hits.Header.push_back(std::move(field));
+        }
+        break;  // only the first header counts
+      }
+    for (const TComPart& part : answer)
+      if (StartsWith(part.Param, "ROW")) {
+        TqzHitlistRow row;
+        for (const AnsiString& column : SplitBase64List(part.Value)) row.Columns.push_back(platform::AnsiToWide(column));
+        hits.Rows.push_back(std::move(row));
+      }
+    Message = platform::AnsiToWide(GetComParam(answer, "MESSAGE"));
+    Hitlist = std::move(hits);
+    return true;
+  } catch (...) {
+    Message = kProcessing + ErrorText(std::current_exception()) + u")";
+    return false;
+  }
+}
