@@ -1,0 +1,3 @@
+#include "qzWin32.h"
+
+UnicodeString TqzWin32::GetWindowsDirectory() { return u"/"; }
