@@ -691,9 +691,36 @@ class TStringListT : public TStringsT<S> {
     NotifyChanged();
   }
   int IndexOf(const S& Value) const override {
-    if (!FSorted) return Base::IndexOf(Value);
-    int index = -1;
-    return Find(Value, index) ? index : -1;
+    if (FSorted) {
+      int index = -1;
+      return Find(Value, index) ? index : -1;
+    }
+    const int n = Count();
+    for (int i = 0; i < n; ++i)
+      if (ItemsEqual(FList[static_cast<size_t>(i)].FString, Value)) return i;
+    return -1;
+  }
+  int IndexOfName(const S& Name) const override {
+    const int n = Count();
+    for (int i = 0; i < n; ++i) {
+      const S& item = FList[static_cast<size_t>(i)].FString;
+      const auto p = item.find(this->FNameValueSeparator);
+      if (p != S::npos && ItemsEqual(item.substr(0, p), Name)) return i;
+    }
+    return -1;
+  }
+  // Every item followed by CR LF, built in one allocation.
+  S GetTextStr() const override {
+    size_t total = 0;
+    for (const Item& item : FList) total += item.FString.size() + 2;
+    S out;
+    out.reserve(total);
+    for (const Item& item : FList) {
+      out += item.FString;
+      out += Char('\r');
+      out += Char('\n');
+    }
+    return out;
   }
   void Insert(int Index, const S& Value) override { InsertObject(Index, Value, nullptr); }
   void InsertObject(int Index, const S& Value, TObject* AObject) override {
