@@ -50,6 +50,13 @@ struct Md5Context {
   a += f(b, c, d) + (x) + (t);           \
   a = Rotl(a, s) + b
 
+// Round 2 with G split into two disjoint terms that can be added independently, which shortens
+// the dependency chain on b.
+#define MD5_STEP_G(a, b, c, d, x, t, s)           \
+  a += (x) + (t) + (~(d) & (c));                 \
+  a += (d) & (b);                                \
+  a = Rotl(a, s) + b
+
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
@@ -79,22 +86,22 @@ void Md5Context::Transform(const unsigned char* data, std::size_t blocks) {
     MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438eu, 17);
     MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821u, 22);
 
-    MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aau, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105du, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8u, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14edu, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8au, 20);
+    MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562u, 5);
+    MD5_STEP_G(d, a, b, c, x[6], 0xc040b340u, 9);
+    MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51u, 14);
+    MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aau, 20);
+    MD5_STEP_G(a, b, c, d, x[5], 0xd62f105du, 5);
+    MD5_STEP_G(d, a, b, c, x[10], 0x02441453u, 9);
+    MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681u, 14);
+    MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8u, 20);
+    MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6u, 5);
+    MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6u, 9);
+    MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87u, 14);
+    MD5_STEP_G(b, c, d, a, x[8], 0x455a14edu, 20);
+    MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905u, 5);
+    MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8u, 9);
+    MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9u, 14);
+    MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8au, 20);
 
     MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942u, 4);
     MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681u, 11);

@@ -90,8 +90,15 @@ TEST(DesModes, Fips81Vectors) {
 
 // Random keys, vectors and messages in every mode against OpenSSL's DES (legacy provider).
 TEST(DesModes, AgreesWithOpenSsl) {
-  ASSERT_NE(OSSL_PROVIDER_load(nullptr, "legacy"), nullptr);
-  OSSL_PROVIDER_load(nullptr, "default");
+  struct Providers {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {
+      if (legacy) OSSL_PROVIDER_unload(legacy);
+      if (standard) OSSL_PROVIDER_unload(standard);
+    }
+  } providers;
+  ASSERT_NE(providers.legacy, nullptr);
   struct M { TCipherMode mode; const EVP_CIPHER* (*cipher)(); };
   const M modes[] = {{TCipherMode::ECB, EVP_des_ecb}, {TCipherMode::CBC, EVP_des_cbc},
                      {TCipherMode::CFB, EVP_des_cfb64}, {TCipherMode::OFB, EVP_des_ofb}};
