@@ -3,17 +3,14 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <vector>
 
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "SysUtils.h"
+#include "qzTypes.h"
 
 // --- Case conversion -----------------------------------------------------------------------------
 
@@ -138,139 +135,6 @@ std::vector<UnicodeString> CommandLineArguments() {
     args[0] = platform::Utf8ToWide(exe);
   }
   return args;
-}
-
-// Reads a decimal text whose decimal sign is "," or "."; false when it is no number.
-bool ReadReal(std::u16string_view text, double& value) {
-  const std::u16string_view t = TrimView(text);
-  if (t.empty()) return false;
-  std::string s;
-  for (char16_t c : t) {
-    if (c > 0x7F) return false;
-    s.push_back(c == u',' ? '.' : static_cast<char>(c));
-  }
-  if (s.find_first_not_of("+-0123456789.eE") != std::string::npos) return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(s.c_str(), &end);
-  return end == s.c_str() + s.size() && errno == 0 && std::isfinite(value);
-}
-
-// The integer conversion: the empty text gives 0; a text with "." counts when its fraction is 0.
-int64_t ReadInteger(std::u16string_view text, int64_t errorValue) {
-  if (text.empty()) return 0;
-  int64_t v = 0;
-  if (text.find(u'.') == std::u16string_view::npos)
-    return platform::TryStrToInt64(text, v) ? v : errorValue;
-  double d = 0;
-  if (!ReadReal(text, d) || d != std::trunc(d) || std::fabs(d) >= 9.2e18) return errorValue;
-  return static_cast<int64_t>(d);
-}
-
-bool ReadYesWord(std::u16string_view text) {
-  const UnicodeString word = platform::UpperAscii(TrimView(text));
-  if (word == u"Y") return true;
-  for (std::string_view yes : kYesWords)
-    if (word == platform::ToU16(yes)) return true;
-  return false;
-}
-
-bool ReadFixedDigits(std::u16string_view s, size_t& i, size_t count, int& value) {
-  if (i + count > s.size()) return false;
-  value = 0;
-  for (size_t k = 0; k < count; ++k, ++i) {
-    if (s[i] < u'0' || s[i] > u'9') return false;
-    value = value * 10 + (s[i] - u'0');
-  }
-  return true;
-}
-
-// Dates as start parameters: "yyyy-mm-dd" or "dd.mm.yyyy", optionally followed by a blank and
-// "hh:nn:ss"; time-stamp texts "#days#msecs" or "DDDDDDDDhMMMMMMMMh" (days counted from
-// 0001-01-01 as day 1, milliseconds of the day). Anything else gives 0.
-TDateTime ReadDate(std::u16string_view text) {
-  const std::u16string_view t = TrimView(text);
-  constexpr int64_t kDateDelta = 693594;  // day number of 1899-12-30 in the time-stamp count
-  if (t.find(u'#') != std::u16string_view::npos || t.find(u'h') != std::u16string_view::npos) {
-    int64_t days = 0;
-    int64_t ms = 0;
-    bool ok = false;
-    if (t.size() >= 4 && t[0] == u'#') {
-      const size_t second = t.find(u'#', 1);
-      ok = second != std::u16string_view::npos &&
-           platform::TryStrToInt64(t.substr(1, second - 1), days) &&
-           platform::TryStrToInt64(t.substr(second + 1), ms);
-    } else if (t.size() == 18 && t[8] == u'h' && t[17] == u'h') {
-      ok = true;
-      for (size_t k = 0; k < 17 && ok; ++k) {
-        if (k == 8) continue;
-        const int d = t[k] < 0x80 ? HexValue(static_cast<char>(t[k])) : -1;
-        if (d < 0) ok = false;
-        else if (k < 8) days = days * 16 + d;
-        else ms = ms * 16 + d;
-      }
-    }
-    if (ok && days > 0 && ms >= 0 && ms < 86400000)
-      return static_cast<double>(days - kDateDelta) + static_cast<double>(ms) / 86400000.0;
-    return 0;
-  }
-  int y = 0, m = 0, d = 0, hh = 0, nn = 0, ss = 0;
-  size_t i = 0;
-  bool ok = false;
-  if (t.size() >= 10 && t[4] == u'-' && t[7] == u'-') {
-    ok = ReadFixedDigits(t, i, 4, y) && ++i && ReadFixedDigits(t, i, 2, m) && ++i &&
-         ReadFixedDigits(t, i, 2, d);
-  } else if (t.size() >= 10 && t[2] == u'.' && t[5] == u'.') {
-    ok = ReadFixedDigits(t, i, 2, d) && ++i && ReadFixedDigits(t, i, 2, m) && ++i &&
-         ReadFixedDigits(t, i, 4, y);
-  }
-  if (!ok) return 0;
-  if (i < t.size()) {
-    if (t.size() != i + 9 || t[i] != u' ' || t[i + 3] != u':' || t[i + 6] != u':') return 0;
-    ++i;
-    if (!(ReadFixedDigits(t, i, 2, hh) && ++i && ReadFixedDigits(t, i, 2, nn) && ++i &&
-          ReadFixedDigits(t, i, 2, ss)))
-      return 0;
-  }
-  TDateTime date = 0;
-  TDateTime time = 0;
-  if (!platform::TryEncodeDate(y, m, d, date) || !platform::TryEncodeTime(hh, nn, ss, 0, time))
-    return 0;
-  return date < 0 ? date - time : date + time;
-}
-
-// The variant text conversion: a text turned into a value of the given type code; Null when the
-// conversion fails.
-Variant TextToVariant(const UnicodeString& value, uint16_t varType) {
-  try {
-    switch (varType) {
-      case varEmpty:
-      case varNull:
-        return value.empty() ? Variant::Null() : Variant(value);
-      case varSmallint:
-      case varInteger:
-      case varShortInt:
-      case varByte:
-      case varWord:
-      case varLongWord:
-      case varInt64:
-        return Variant(ReadInteger(value, -1));
-      case varSingle:
-      case varDouble:
-      case varCurrency: {
-        double d = 0;
-        return Variant(ReadReal(value, d) ? d : 0.0);
-      }
-      case varDate:
-        return Variant::FromDate(ReadDate(value));
-      case varBoolean:
-        return Variant(ReadYesWord(value));
-      default:
-        return Variant(value);
-    }
-  } catch (...) {
-    return Variant::Null();
-  }
 }
 
 }  // namespace
@@ -480,8 +344,8 @@ Variant TqzToolsParams::GetStartParam(const UnicodeString& Name, const Variant& 
     const size_t eq = arg.find(u'=');
     const UnicodeString name = eq == UnicodeString::npos ? UnicodeString() : arg.substr(0, eq);
     if (UpperCaseStr(name) != key) continue;
-    const uint16_t type = ResultType == varNull ? Default.VarType() : ResultType;
-    return TextToVariant(eq == UnicodeString::npos ? arg : arg.substr(eq + 1), type);
+    const uint16_t type = ResultType == varNull ? TqzTypes::GetVarType(Default) : ResultType;
+    return TqzTypes::StrToVarExt(eq == UnicodeString::npos ? arg : arg.substr(eq + 1), type);
   }
   return Default;
 }
