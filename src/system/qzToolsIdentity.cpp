@@ -360,7 +360,8 @@ int32_t TqzToolsIdentity::GetMemoryUsage() {
   uint64_t size = 0, resident = 0;
   if (!(in >> size >> resident)) return 0;
   uint64_t bytes = resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-  return static_cast<int32_t>(static_cast<uint32_t>(bytes & 0xFFFFFFFFu));
+  // A working set of 2 GiB or more does not fit: the largest value says so instead of a wrapped one.
+  return bytes > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(bytes);
 }
 
 int32_t TqzToolsIdentity::GetNumberOfProcessors() {

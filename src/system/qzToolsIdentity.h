@@ -27,6 +27,7 @@
 //  * Drives: there are no drive letters (GetVolumeLabel is empty); GetDriveTypeStr words the
 //    file system mounted at a mount-point path ("Fixed", "Network", "RAM Disk", "CD-ROM",
 //    "Unknown" for pseudo file systems and for paths that are no mount point).
+//  * GetMemoryUsage gives at most 2^31-1: a larger working set does not wrap to a wrong value.
 //  * A remote session is an SSH login (SSH_CONNECTION or SSH_CLIENT set); there is no
 //    foreground window title.
 #pragma once
