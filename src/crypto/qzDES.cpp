@@ -637,6 +637,11 @@ void TDES::CBCMACString(AnsiString& MAC) {
   }
 }
 
+TDES::~TDES() {
+  Burn();
+  SecureZero(FBuffer, sizeof FBuffer);
+}
+
 void TDES::Burn() {
   SecureZero(&ctx, sizeof ctx);
   ctx.KeyInit = false;

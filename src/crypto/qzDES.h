@@ -52,7 +52,7 @@ class TDES {
   static constexpr int kChunkSize = 4096;
 
   TDES() = default;
-  ~TDES() { Burn(); }
+  ~TDES();  // wipes the cipher state and the chunk buffer
   TDES(const TDES&) = delete;
   TDES& operator=(const TDES&) = delete;
 

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <string>
@@ -31,6 +32,11 @@ std::string OpenSslBase64(const std::string& in) {
                           reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()));
   out.resize(static_cast<std::size_t>(n));
   return out;
+}
+
+std::string HexPair(unsigned char b) {
+  static const char* hex = "0123456789ABCDEF";
+  return {hex[b >> 4], hex[b & 15]};
 }
 
 std::string OpenSslMd5Hex(const std::string& in) {
@@ -195,6 +201,33 @@ TEST(MD5, FileDigestStreamsAndRefusesWhatItCannotRead) {
   EXPECT_THROW(TqzMD5::GetMD5FromFile(platform::ToU16(dir)), Exception);
   std::remove(path.c_str());
   rmdir(dir);
+}
+
+// Past 2^32 message bits (512 MiB) the bit count needs all 64 bits; a sparse file of zeros
+// reads fast and streams through the 16 KiB work buffer.
+TEST(MD5, FileBeyond512MiBDigestsExactly) {
+  char path[] = "/tmp/qzmd5bigXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::size_t size = (520u << 20) + 3;
+  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+  close(fd);
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+  std::string zeros(1u << 20, '\0');
+  for (std::size_t left = size; left > 0;) {
+    std::size_t n = std::min(left, zeros.size());
+    EVP_DigestUpdate(ctx, zeros.data(), n);
+    left -= n;
+  }
+  unsigned char md[16];
+  unsigned int len = 0;
+  EVP_DigestFinal_ex(ctx, md, &len);
+  EVP_MD_CTX_free(ctx);
+  std::string expected;
+  for (unsigned char b : md) expected += HexPair(b);
+  EXPECT_EQ(TqzMD5::GetMD5FromFile(platform::ToU16(path)), expected);
+  std::remove(path);
 }
 
 TEST(MD5, NegativeSizeIsRefused) { EXPECT_THROW(TqzMD5::GetMD5("abc", -1), Exception); }
