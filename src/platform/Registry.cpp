@@ -462,7 +462,15 @@ void WriteHex(std::string& out, std::string prefix, const RegBytes& data) {
   out += "\n";
 }
 
+// Names are written on one line: a line break in one cannot be stored in the file format.
+void CheckName(std::u16string_view name) {
+  for (char16_t c : name)
+    if (c == u'\r' || c == u'\n' || c == 0)
+      throw ERegistryException(u"a registry name cannot hold line breaks or zero characters: \"" + UnicodeString(name) + u"\"");
+}
+
 void WriteValue(std::string& out, const RegValue& v) {
+  CheckName(v.Name);
   std::string name = v.Name.empty() ? std::string("@") : EscapeQuoted(v.Name);
   UnicodeString text;
   if (v.Type == REG_SZ && PlainText(v.Data, text)) {
@@ -488,7 +496,10 @@ void WriteKey(std::string& out, const RegKey& key, const UnicodeString& path, bo
     for (const RegValue& v : key.Values) WriteValue(out, v);
     out += "\n";
   }
-  for (const auto& [folded, sub] : key.SubKeys) WriteKey(out, *sub, path + u"\\" + sub->Name, false);
+  for (const auto& [folded, sub] : key.SubKeys) {
+    CheckName(sub->Name);
+    WriteKey(out, *sub, path + u"\\" + sub->Name, false);
+  }
 }
 
 }  // namespace

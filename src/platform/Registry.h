@@ -5,6 +5,7 @@
 // else /etc/kesta/registry for the machine and classes hives and $XDG_CONFIG_HOME/kesta/registry
 // (default ~/.config/kesta/registry) for the user hive. A hive file that does not exist is an
 // empty hive; a malformed file raises ERegistryException naming the file and the line.
+// HKEY_CLASSES_ROOT is a hive of its own here, not a merged view of the machine and user classes.
 //
 // Files are read in "Windows Registry Editor Version 5.00" (UTF-16LE with byte-order mark, or
 // UTF-8) and "REGEDIT4" (Windows-1252) form and always written as version 5.00 in UTF-8.
@@ -13,7 +14,8 @@
 // REG_MULTI_SZ as zero-terminated UTF-16LE texts ended by an empty one, and so on; types without
 // a text form of their own are written as hex(N). Key and value names are compared ignoring case
 // and keep the case they were created with. Subkeys enumerate in alphabetical order (ignoring
-// case), values in the order they were created, as Windows does.
+// case), values in the order they were created, as Windows does. A key or value name holding a
+// line break or a zero character cannot be written in this format and is refused.
 //
 // Writers take an exclusive flock on "<hive>.lock" beside the hive file, re-read the file when it
 // changed since it was cached, apply the change, write a temporary file and rename it over the

@@ -238,6 +238,20 @@ TEST_F(RegistryFileTest, MissingHiveIsEmptyAndChangesOnDiskAreSeen) {
     return false;
   }));
   EXPECT_EQ(ReadFile(HivePath(RootKey::ClassesRoot)), before);
+
+  // Names the line format cannot hold are refused; the hive stays as it was.
+  for (const UnicodeString& bad : {UnicodeString(u"two\nlines"), UnicodeString(u"nul\0x", 5)}) {
+    EXPECT_THROW(Registry::Modify(RootKey::ClassesRoot, [&](RegKey& root) {
+      Registry::Create(root, u".txt").SetValue({bad, REG_SZ, RegSzBytes(u"v")});
+      return true;
+    }), ERegistryException);
+    EXPECT_THROW(Registry::Modify(RootKey::ClassesRoot, [&](RegKey& root) {
+      root.SubKey(bad);
+      return true;
+    }), ERegistryException);
+  }
+  EXPECT_EQ(ReadFile(HivePath(RootKey::ClassesRoot)), before);
+  EXPECT_EQ(Registry::Read(RootKey::ClassesRoot)->SubKeys.size(), 1u);
 }
 
 TEST_F(RegistryFileTest, HiveFoldersFollowTheEnvironment) {
