@@ -17,7 +17,7 @@
 // case), values in the order they were created, as Windows does. A key or value name holding a
 // line break or a zero character cannot be written in this format and is refused.
 //
-// Writers take an exclusive flock on "<hive>.lock" beside the hive file, re-read the file when it
+// Writers take an exclusive flock on "<hive file>.lock" (HKLM.reg.lock) beside the hive file, re-read the file when it
 // changed since it was cached, apply the change, write a temporary file and rename it over the
 // hive, so readers (which take no lock) always see a whole file, and two processes writing one
 // hive lose nothing. Parsed hives are cached per process, keyed by the file's identity and time
