@@ -1,6 +1,7 @@
 #include "qzComProtocol.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,8 +24,10 @@ namespace {
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 
-// Reads a whole file; false when it cannot be opened or fewer bytes than its size were read.
-bool ReadWholeFile(const std::string& path, AnsiString& data) {
+// Reads a whole file into `data` after `prefix`; false when it cannot be opened or fewer bytes
+// than its size were read (data is then unchanged). The buffer is sized once, so a large file is
+// neither copied nor reallocated.
+bool ReadWholeFile(const std::string& path, std::string_view prefix, AnsiString& data) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
@@ -33,8 +36,9 @@ bool ReadWholeFile(const std::string& path, AnsiString& data) {
     return false;
   }
   AnsiString buffer;
-  buffer.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
+  buffer.resize(prefix.size() + static_cast<size_t>(st.st_size));
+  std::memcpy(buffer.data(), prefix.data(), prefix.size());
+  size_t done = prefix.size();
   while (done < buffer.size()) {
     ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -45,6 +49,16 @@ bool ReadWholeFile(const std::string& path, AnsiString& data) {
   if (done != buffer.size()) return false;
   data = std::move(buffer);
   return true;
+}
+
+// Large buffers ask the kernel for transparent huge pages before they are first written: filling
+// hundreds of megabytes page by page costs more than encoding them.
+void AdviseHugePages(AnsiString& s) {
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  if (s.capacity() < 2 * kHuge) return;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(s.data()) + kHuge - 1) & ~(kHuge - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(s.data()) + s.capacity()) & ~(kHuge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // Splits an item text at its first "=" into name and value.
@@ -81,12 +95,9 @@ AnsiString TqzComProtocol::ObjectItem(std::string_view fileName, std::string_vie
 
 bool TqzComProtocol::AddObjectFile(std::string_view fileName, std::vector<AnsiString>& items) {
   const std::string path = platform::AnsiToUtf8(fileName);
-  AnsiString ext = ObjectExtension(fileName);
-  AnsiString data;
-  if (!ReadWholeFile(path, data)) return false;
-  // Build the item in place around the data, without a second copy of the file.
-  data.insert(0, "obj(" + ext + ")=");
-  items.push_back(std::move(data));
+  AnsiString item;
+  if (!ReadWholeFile(path, "obj(" + ObjectExtension(fileName) + ")=", item)) return false;
+  items.push_back(std::move(item));
   return true;
 }
 
@@ -110,6 +121,7 @@ AnsiString TqzComProtocol::BuildRequest(std::string_view comtyp, bool encode, bo
   }
   AnsiString request;
   request.reserve(total);
+  AdviseHugePages(request);
   request.append("<").append(comtyp).append(">");
   request.append(encode ? "<enc=mime>" : "<enc=none>");
   request.append(compress ? "<comp=true>" : "<comp=false>");
