@@ -49,6 +49,7 @@ class TqzComTools {
   TqzComTools() = delete;
 
   // Caps of every exchange (process-wide, configurable): answer size and decompressed items.
+  // They are read without a lock: set them before exchanges start on other threads.
   static TqzComLimits& Limits();
 
   static bool AddComParam(const AnsiString& Param, const AnsiString& Value, TComRes& ComList);
