@@ -34,6 +34,7 @@ Fault switches (--fault):
 import argparse
 import base64
 import json
+import os
 import re
 import socket
 import socketserver
@@ -283,6 +284,15 @@ def main():
     p.add_argument("--badname", default="../evil.tif")
     p.add_argument("--oversize", type=int, default=4 << 20)
     args = p.parse_args()
+    # End with the test process that started us, even when it could not stop us itself.
+    parent = os.getppid()
+
+    def watch_parent():
+        while os.getppid() == parent:
+            time.sleep(0.5)
+        os._exit(0)
+
+    threading.Thread(target=watch_parent, daemon=True).start()
     server = Server(("127.0.0.1", args.port), Handler)
     server.state = State(args)
     print("PORT %d" % server.server_address[1], flush=True)
