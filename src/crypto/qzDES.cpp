@@ -472,8 +472,9 @@ void TDES::DecString(std::string_view Input, AnsiString& Output) {
     std::memcpy(data.data() + off, ctx.ByteBuffer.data(), 8);
   }
   auto v = static_cast<unsigned char>(data.back());
-  data.resize(data.size() - ((v >= 1 && v <= 8) ? v : 1));
-  Output = std::move(data);
+  std::size_t drop = (v >= 1 && v <= 8) ? v : 1;
+  Output.assign(data.data(), data.size() - drop);
+  SecureZero(data.data(), data.size());
 }
 
 AnsiString TDES::EncodeText(std::string_view Bytes) const {
