@@ -280,10 +280,12 @@ bool FindFirstEntry(const UnicodeString& nameOrMask, struct stat& st) {
 }
 
 // A directory entry of that name that is no folder (links not followed: a dangling link is an
-// entry too).
+// entry too). A name that cannot be looked at (no search permission on its folder) may still be
+// there, so only "no such entry" counts as gone.
 bool NonFolderEntryExists(const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  if (::lstat(path.c_str(), &st) == 0) return !S_ISDIR(st.st_mode);
+  return errno != ENOENT && errno != ENOTDIR;
 }
 
 bool Load(const UnicodeString& fileName, AnsiString& data, uint16_t accessMode, int64_t maxSize) {

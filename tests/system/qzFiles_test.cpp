@@ -264,6 +264,10 @@ TEST(qzFilesDelete, ForceDeleteFileReportsAFileItCannotDelete) {
   ::mkdir((t + "/locked").c_str(), 0755);
   WriteFile(t + "/locked/f.txt", "x");
   ::chmod((t + "/locked").c_str(), 0555);
+  ::mkdir((t + "/sealed").c_str(), 0700);  // not even searchable for others
+  WriteFile(t + "/sealed/g.txt", "x");
+  const bool root = ::geteuid() == 0;
+  if (!root) ::chmod((t + "/sealed").c_str(), 0);
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -272,16 +276,20 @@ TEST(qzFilesDelete, ForceDeleteFileReportsAFileItCannotDelete) {
       if (!nobody || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(3);
     }
     const auto start = std::chrono::steady_clock::now();
-    const bool result = TqzFiles::ForceDeleteFile(W(t + "/locked/f.txt"));
+    // A file that cannot even be looked at is not "gone" either.
+    const bool result = TqzFiles::ForceDeleteFile(W(t + "/locked/f.txt")) ||
+                        TqzFiles::ForceDeleteFile(W(t + "/sealed/g.txt"));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     ::_exit(result ? 1 : (ms.count() >= 900 ? 0 : 2));  // ten attempts with pauses between
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   ::chmod((t + "/locked").c_str(), 0755);
+  ::chmod((t + "/sealed").c_str(), 0755);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: gave up too early, 3: could not drop rights";
   EXPECT_TRUE(Exists(t + "/locked/f.txt"));
+  EXPECT_TRUE(Exists(t + "/sealed/g.txt"));
 }
 
 // ---- MIME types --------------------------------------------------------------------------------
