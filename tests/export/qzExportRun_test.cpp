@@ -11,28 +11,7 @@
 
 namespace {
 
-class SqliteBackend : public exportrun::Backend {
- public:
-  std::string NewDatabase() override {
-    dbs_.push_back(std::make_unique<qztest::SqliteDb>());
-    return std::to_string(dbs_.size() - 1);
-  }
-  std::string ConnectionString(const std::string& db) override { return Db(db).ConnectionStringUtf8(); }
-  std::string Schema(const std::string&) override { return "main"; }
-  std::string Exec(const std::string& db, const std::string& sql) override { return Db(db).Exec(sql); }
-  std::string Quote(const std::string& text) override {
-    std::string out = "'";
-    for (char c : text) {
-      if (c == '\'') out += '\'';
-      out += c;
-    }
-    return out + "'";
-  }
-
- private:
-  qztest::SqliteDb& Db(const std::string& id) { return *dbs_.at(std::stoul(id)); }
-  std::vector<std::unique_ptr<qztest::SqliteDb>> dbs_;
-};
+using exportrun::SqliteBackend;
 
 class ExportRunSqlite : public testing::TestWithParam<size_t> {};
 
