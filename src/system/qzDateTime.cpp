@@ -758,6 +758,16 @@ TDateTime ReadTypedDateText(const UnicodeString& Text) {
   return value;
 }
 
+void SplitCalendarDateTime(TDateTime Value, int64_t& Days, int32_t& MsOfDay) {
+  // 0001-01-01 is day -693593, 9999-12-31 day 2958465; a time of day may not round past it.
+  constexpr int64_t kFirstDay = -693593, kLastDay = 2958465;
+  if (std::isfinite(Value) && Value > kFirstDay - 1 && Value < kLastDay + 1) {
+    platform::SplitDateTime(Value, Days, MsOfDay);
+    if (Days >= kFirstDay && Days <= kLastDay) return;
+  }
+  ThrowConvert(fmt::format("'{}' is not a valid date and time", Value));
+}
+
 }  // namespace qzDateTimeDetail
 
 // --- Parsing ---
@@ -843,7 +853,7 @@ AnsiString TqzDateTime::DateTimeToTimeStampStr(TDateTime MyDateTime, bool CompMo
 UnicodeString TqzDateTime::DateTimeToISO8601Str(TDateTime MyDateTime) {
   int64_t days = 0;
   int32_t ms = 0;
-  platform::SplitDateTime(MyDateTime, days, ms);
+  qzDateTimeDetail::SplitCalendarDateTime(MyDateTime, days, ms);
   if (ms == 0) return FormatDate(days, u'-');
   if (days == 0) return FormatTime(ms, u':');
   return FormatDate(days, u'-') + u'T' + FormatTime(ms, u':') + u'.' + Pad(ms % 1000, 3) + u'Z';
@@ -907,7 +917,7 @@ UnicodeString TqzDateTime::CreateGMTTimeStampStr() { return StampNow(GMTNow()); 
 UnicodeString TqzDateTime::DateTimeToISOStr(TDateTime MyDateTime) {
   int64_t days = 0;
   int32_t ms = 0;
-  platform::SplitDateTime(MyDateTime, days, ms);
+  qzDateTimeDetail::SplitCalendarDateTime(MyDateTime, days, ms);
   return FormatDate(days, u'-') + u' ' + FormatTime(ms, u':');
 }
 
@@ -979,17 +989,17 @@ TDateTime TqzDateTime::WeekToDate(int32_t Week, int32_t Year) {
   const TDateTime jan1 = platform::EncodeDate(Year, 1, 1);
   const int dow = platform::DayOfWeek(jan1);
   const int isoDow = dow == 1 ? 7 : dow - 1;
-  TDateTime monday = jan1 - (isoDow - 1);
-  if (Week < 1 || Week > 53) return monday;
-  // The Monday of any ISO week of the year lies on or before 29 December: at most 53 steps.
-  const TDateTime last = platform::EncodeDate(Year, 12, 31);
-  for (; monday <= last; monday += 7) {
-    int week = 0, weekYear = 0;
-    IsoWeek(monday, week, weekYear);
-    if (weekYear > Year) break;
-    if (week == Week) return monday;
-  }
-  ThrowConvert(fmt::format("week {} does not exist in the year {}", Week, Year));
+  const TDateTime start = jan1 - (isoDow - 1);
+  if (Week < 1 || Week > 53) return start;
+  // Week 1 is the week that holds 4 January; its Monday is the start when 1 January falls on
+  // Monday to Thursday, else the Monday after it. 28 December always lies in the last week, so it
+  // tells whether the year has 52 or 53 weeks. A week the year does not have is refused rather
+  // than answered with a Monday of another year.
+  const TDateTime week1 = isoDow <= 4 ? start : start + 7;
+  int weeks = 0, weekYear = 0;
+  IsoWeek(platform::EncodeDate(Year, 12, 28), weeks, weekYear);
+  if (Week > weeks) ThrowConvert(fmt::format("week {} does not exist in the year {}", Week, Year));
+  return week1 + 7.0 * (Week - 1);
 }
 
 TDateTime TqzDateTime::UnixTimeToDateTime(int64_t UnixTime) {

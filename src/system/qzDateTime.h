@@ -21,8 +21,12 @@
 //    (500 ms); an unreadable fraction makes the text unreadable.
 //  * The local/GMT conversion uses the time-zone offset in force at the date converted (the
 //    process TZ through localtime_r/mktime), so a summer date converted in winter is right.
-//  * WeekToDate raises EConvertError when the year has no such ISO week, instead of stepping
-//    on into a later year.
+//  * WeekToDate gives the Monday of ISO week `Week` of the ISO week-year `Year` and raises
+//    EConvertError when that year has no such week (week 53 of a 52-week year), instead of
+//    stepping on into a later year or answering with a Monday of the year before.
+//  * The writers of fixed date texts (ISO 8601, "yyyy-mm-dd hh:nn:ss") raise EConvertError for a
+//    value that is no date of the years 1 to 9999 (not finite, or out of range) instead of
+//    writing a date that was never given.
 //  * A time-stamp text that is no time stamp falls back to the date formats; that fallback may
 //    again meet a shorter time-stamp text. The nesting is bounded (see StrToTimeStamp).
 #pragma once
@@ -89,6 +93,7 @@ class TqzDateTime {
   // --- ISO 8601 ---
   // "yyyy-mm-dd" for a whole day, "hh:nn:ss" for a time on day 0, else
   // "yyyy-mm-ddThh:nn:ss.zzzZ" (the value as it is; the "Z" is written all the same).
+  // EConvertError for a value outside the years 1 to 9999.
   static UnicodeString DateTimeToISO8601Str(TDateTime MyDateTime);
   // Calendar date "T" time with optional zone (the result is the time less its offset), a date
   // with optional time, or a time alone. 0 for an unreadable text, or EConvertError when asked.
@@ -112,7 +117,8 @@ class TqzDateTime {
   // --- Durations, weekdays, quarters, time zones ---
   static UnicodeString CreateTimeStampStr();     // local now as yyyymmddhhnnsszzz
   static UnicodeString CreateGMTTimeStampStr();  // GMTNow as yyyymmddhhnnsszzz
-  static UnicodeString DateTimeToISOStr(TDateTime MyDateTime);  // yyyy-mm-dd hh:nn:ss
+  // yyyy-mm-dd hh:nn:ss; EConvertError for a value outside the years 1 to 9999.
+  static UnicodeString DateTimeToISOStr(TDateTime MyDateTime);
   static int32_t GetQuarter();
   static AnsiString SecToTimeExt(int32_t S);      // "1 day 01:01:01"
   static AnsiString SecToLangTime(uint32_t S);    // "1 hour, 1 minute and 1 second"
@@ -121,9 +127,9 @@ class TqzDateTime {
   static TDateTime LocaleDateTimeToGMT(TDateTime AValue);
   static TDateTime GMTToLocaleDateTime(TDateTime AValue);
   static TDateTime GMTNow();
-  // The Monday of ISO week `Week` (1..53) counted from the Monday on or before 1 January of
-  // `Year`; that starting Monday for any other week number. EConvertError for a year outside
-  // 1..9999 or a week the year does not have.
+  // The Monday of ISO week `Week` (1..53) of the ISO week-year `Year`; for any other week number
+  // the Monday on or before 1 January of `Year`. EConvertError for a year outside 1..9999 or a
+  // week the year does not have.
   static TDateTime WeekToDate(int32_t Week, int32_t Year);
   // Seconds since 1970-01-01, or milliseconds when above 999999999999; no zone conversion.
   static TDateTime UnixTimeToDateTime(int64_t UnixTime);
@@ -183,4 +189,8 @@ class TqzDateTime {
 // reader's EConvertError (TqzTypes::StrToVarExt turns that into Null).
 namespace qzDateTimeDetail {
 TDateTime ReadTypedDateText(const UnicodeString& Text);
+
+// Whole days and milliseconds of the day of a date-time of the years 1 to 9999, for the fixed
+// text writers; raises EConvertError for a value that is not finite or lies outside that range.
+void SplitCalendarDateTime(TDateTime Value, int64_t& Days, int32_t& MsOfDay);
 }

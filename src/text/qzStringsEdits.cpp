@@ -77,7 +77,8 @@ UnicodeString TqzStringsEdits::RuleReplace(const UnicodeString& Content, const U
 
 UnicodeString TqzStringsEdits::ReplaceWithoutPos(const UnicodeString& Content, const UnicodeString& SearchText,
                                                  const UnicodeString& ReplaceText, TSEARCH_TYPE Pos_id) {
-  if (Content.empty() || SearchText.empty()) return UnicodeString();
+  // An empty search text is never found, so the text comes back unchanged (not erased).
+  if (Content.empty() || SearchText.empty()) return Content;
   TStringList pieces;
   TqzStrings::SplitStringW(Content, SearchText, pieces);
   const int n = pieces.Count() - 1;  // occurrences

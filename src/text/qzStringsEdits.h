@@ -30,7 +30,8 @@ class TqzStringsEdits {
   static UnicodeString RuleReplace(const UnicodeString& Content, const UnicodeString& SearchText,
                                    const UnicodeString& ReplaceText, const std::vector<AnsiString>& RuleTemplates,
                                    int32_t Pos1RuleId);
-  // Replaces every occurrence except the first, the last, or both.
+  // Replaces every occurrence except the first, the last, or both. An empty SearchText leaves
+  // Content unchanged.
   static UnicodeString ReplaceWithoutPos(const UnicodeString& Content, const UnicodeString& SearchText,
                                          const UnicodeString& ReplaceText, TSEARCH_TYPE Pos_id);
   // After each AfterElement, the first following Source becomes Destination.

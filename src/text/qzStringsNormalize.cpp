@@ -58,7 +58,8 @@ bool SimpleFormat(const S& format, const S& str) {
     const auto f = format[i];
     const auto c = str[i];
     if (f == '#') {
-      if (c < '0' || c > '9') return false;
+      // A "#" takes a digit, and like every other format character it also matches itself.
+      if ((c < '0' || c > '9') && c != '#') return false;
     } else if (f != '$' && f != c) {
       return false;
     }

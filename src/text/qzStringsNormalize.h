@@ -33,7 +33,8 @@ class TqzStringsNormalize {
   static bool IsNumeric(const AnsiString& Txt, bool AllowBlanks);
   static bool IsNumeric(const UnicodeString& Txt, bool AllowBlanks, bool AllowNumRelChars);
   static bool ContainsNumbers(const UnicodeString& Txt);
-  // "#" matches a digit, "$" any character, everything else itself; lengths must be equal.
+  // "#" matches a digit (or a "#"), "$" any character, everything else itself; lengths must be
+  // equal.
   static bool VerifySimpleFormat(const AnsiString& Format, const AnsiString& Str);
   static bool VerifySimpleFormat(const UnicodeString& Format, const UnicodeString& Str);
   static bool VerifyCharset(const UnicodeString& Charset, const UnicodeString& Str);

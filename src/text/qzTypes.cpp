@@ -375,11 +375,12 @@ int64_t LenientInt(const Variant& V, bool wide) {
   }
 }
 
-// "yyyy-mm-dd", "hh:nn:ss" or both joined by `join`, with ':' between the time fields always.
+// "yyyy-mm-dd", "hh:nn:ss" or both, with ':' between the time fields always. A value outside the
+// years 1 to 9999 raises (and so is written as the empty text) rather than as a wrong date.
 UnicodeString DateStorageText(TDateTime value, bool json) {
   int64_t days = 0;
   int32_t ms = 0;
-  platform::SplitDateTime(value, days, ms);
+  qzDateTimeDetail::SplitCalendarDateTime(value, days, ms);
   auto pad = [](int64_t v, int w) {
     UnicodeString s = platform::IntToStr(v);
     while (static_cast<int>(s.size()) < w) s.insert(s.begin(), u'0');
@@ -412,11 +413,12 @@ UnicodeString StorageText(const Variant& Value, bool json) {
 constexpr double kUnixEpoch = 25569.0;
 constexpr int64_t kMsPerDay = 86400000;
 
-// Milliseconds since 1970-01-01 of a date-time taken as UTC (straight time line).
+// Milliseconds since 1970-01-01 of a date-time taken as UTC (straight time line). Raises for a
+// value outside the years 1 to 9999, which then travels as the BSON null.
 int64_t UnixMs(TDateTime v) {
   int64_t days = 0;
   int32_t ms = 0;
-  platform::SplitDateTime(v, days, ms);
+  qzDateTimeDetail::SplitCalendarDateTime(v, days, ms);
   return (days - static_cast<int64_t>(kUnixEpoch)) * kMsPerDay + ms;
 }
 

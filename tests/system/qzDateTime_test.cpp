@@ -256,6 +256,14 @@ TEST_F(DateTimeTest, ISO8601WriteAndReadBack) {
   EXPECT_EQ(TqzDateTime::DateTimeToISO8601Str(0.5), u"12:00:00");
   EXPECT_EQ(TqzDateTime::DateTimeToISO8601Str(may6 + 0.5), u"2023-05-06T12:00:00.000Z");
   EXPECT_EQ(TqzDateTime::DateTimeToISOStr(may6 + EncodeTime(7, 8, 9, 0)), u"2023-05-06 07:08:09");
+  EXPECT_EQ(TqzDateTime::DateTimeToISO8601Str(EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59, 999)),
+            u"9999-12-31T23:59:59.999Z");
+  // A value that is no date of the years 1 to 9999 is refused instead of being written as a
+  // date nobody gave.
+  for (const TDateTime bad : {EncodeDate(9999, 12, 31) + 1, EncodeDate(1, 1, 1) - 1, 1.0e9, std::nan(""), -HUGE_VAL}) {
+    EXPECT_THROW(TqzDateTime::DateTimeToISO8601Str(bad), EConvertError) << bad;
+    EXPECT_THROW(TqzDateTime::DateTimeToISOStr(bad), EConvertError) << bad;
+  }
   for (const TDateTime v : {may6, may6 + EncodeTime(14, 30, 0, 250), EncodeTime(23, 59, 59, 0),
                             EncodeDate(1850, 1, 1) - EncodeTime(6, 0, 0, 1)})
     EXPECT_EQ(Ms(TqzDateTime::ISO8601ToDateTime(TqzDateTime::DateTimeToISO8601Str(v), true)), Ms(v));
@@ -341,31 +349,31 @@ TEST_F(DateTimeTest, WeekdaysAndQuarters) {
 
 TEST_F(DateTimeTest, WeekToDateAgreesWithIsoCalendar) {
   std::map<int, int> weekday;  // year -> ISO weekday of 1 January
-  std::map<int, int> weeks;    // year -> ISO weeks in the year
-  for (const auto& row : OracleRows("weekyear")) {
-    weeks[std::stoi(row[1])] = std::stoi(row[2]);
-    weekday[std::stoi(row[1])] = std::stoi(row[3]);
-  }
+  for (const auto& row : OracleRows("weekyear")) weekday[std::stoi(row[1])] = std::stoi(row[3]);
+  // Every week 1..53 of every year gives the Monday Python's ISO calendar gives; a week the year
+  // does not have is refused, never answered with a Monday of another year.
   for (const auto& row : OracleRows("isoweek")) {
     const int year = std::stoi(row[1]), week = std::stoi(row[2]);
-    const TDateTime jan1 = EncodeDate(year, 1, 1);
-    const TDateTime start = jan1 - (weekday[year] - 1);
-    // When 1 January is a Friday to Sunday, the starting Monday lies in the last week of the
-    // year before, and asking for that week number returns it.
-    const bool startInPreviousYear = weekday[year] >= 5;
-    const int previousWeeks = year > 1 && weeks.count(year - 1) ? weeks[year - 1] : (startInPreviousYear ? -1 : 0);
-    if (startInPreviousYear && week == previousWeeks) {
-      EXPECT_EQ(TqzDateTime::WeekToDate(week, year), start) << year << " W" << week;
-    } else if (row[3] == "none") {
+    if (row[3] == "none")
       EXPECT_THROW(TqzDateTime::WeekToDate(week, year), EConvertError) << year << " W" << week;
-    } else {
+    else
       EXPECT_EQ(TqzDateTime::WeekToDate(week, year), std::stod(row[3])) << year << " W" << week;
-    }
+  }
+  // Any other week number gives the Monday on or before 1 January.
+  for (const auto& [year, isoDay] : weekday) {
+    const TDateTime start = EncodeDate(year, 1, 1) - (isoDay - 1);
+    for (int week : {0, -1, 54, 1000}) EXPECT_EQ(TqzDateTime::WeekToDate(week, year), start) << year << " W" << week;
   }
   EXPECT_EQ(TqzDateTime::WeekToDate(1, 2024), EncodeDate(2024, 1, 1));
   EXPECT_EQ(TqzDateTime::WeekToDate(0, 2024), EncodeDate(2024, 1, 1));
-  EXPECT_EQ(TqzDateTime::WeekToDate(53, 2021), EncodeDate(2020, 12, 28));
+  EXPECT_EQ(TqzDateTime::WeekToDate(0, 2021), EncodeDate(2020, 12, 28));
+  EXPECT_EQ(TqzDateTime::WeekToDate(1, 2021), EncodeDate(2021, 1, 4));
+  EXPECT_EQ(TqzDateTime::WeekToDate(52, 2022), EncodeDate(2022, 12, 26));  // not the Monday of 2021's week 52
+  EXPECT_EQ(TqzDateTime::WeekToDate(53, 2020), EncodeDate(2020, 12, 28));
+  EXPECT_THROW(TqzDateTime::WeekToDate(53, 2021), EConvertError);  // 28 Dec 2020 belongs to 2020
   EXPECT_THROW(TqzDateTime::WeekToDate(53, 2024), EConvertError);  // 2024 has 52 weeks
+  EXPECT_EQ(TqzDateTime::WeekToDate(52, 9999), EncodeDate(9999, 12, 27));
+  EXPECT_THROW(TqzDateTime::WeekToDate(53, 9999), EConvertError);
   EXPECT_THROW(TqzDateTime::WeekToDate(1, 0), EConvertError);
   EXPECT_THROW(TqzDateTime::WeekToDate(1, 10000), EConvertError);
 }

@@ -32,6 +32,10 @@ TEST(StringsEdits, RuleAndPositionReplace) {
     EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"a,b,c,d", u",", u";", c.pos), c.expected);
   EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"abc", u",", u";", FIRST_POS), u"abc");
   EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"", u",", u";", FIRST_POS), u"");
+  EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"a,b", u",", u";", EACH_POS), u"a,b");  // one place: first and last
+  EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u",,", u",", u";", FIRST_POS), u",;");    // empty pieces count
+  // An empty search text is never found: the text is kept, not erased.
+  EXPECT_EQ(TqzStrings::ReplaceWithoutPos(u"abc", u"", u";", LAST_POS), u"abc");
 
   EXPECT_EQ(TqzStrings::ReplaceAfterElement(u"a=1;b=2;c", u"=", u";", u","), u"a=1,b=2,c");
   EXPECT_EQ(TqzStrings::ReplaceAfterElement(u"x=1", u"=", u";", u","), u"x=1");

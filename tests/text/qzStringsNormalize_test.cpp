@@ -42,6 +42,11 @@ TEST(StringsNormalize, NumericAndFormats) {
   EXPECT_TRUE(TqzStrings::VerifySimpleFormat(UnicodeString(u"$$-#"), UnicodeString(u"ab-7")));
   EXPECT_FALSE(TqzStrings::VerifySimpleFormat(UnicodeString(u"#"), UnicodeString(u"12")));
   EXPECT_TRUE(TqzStrings::VerifySimpleFormat(UnicodeString(), UnicodeString()));
+  // Like every format character, "#" also matches itself; "$" takes anything, a "#" too.
+  EXPECT_TRUE(TqzStrings::VerifySimpleFormat(AnsiString("#-#"), AnsiString("#-7")));
+  EXPECT_TRUE(TqzStrings::VerifySimpleFormat(UnicodeString(u"$"), UnicodeString(u"#")));
+  EXPECT_FALSE(TqzStrings::VerifySimpleFormat(UnicodeString(u"#"), UnicodeString(u"x")));
+  EXPECT_FALSE(TqzStrings::VerifySimpleFormat(UnicodeString(u"a"), UnicodeString(u"A")));  // case-sensitive
 }
 
 TEST(StringsNormalize, CharacterSets) {

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Clock.h"
+#include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "FormatSettings.h"
@@ -49,7 +51,9 @@ TEST_F(TypesTest, EnumerationTextsAndTheirReaders) {
   for (int i = qzDBT_Unknown; i <= qzDBT_Informix; ++i) {
     const auto t = static_cast<TqzDatabaseType>(i);
     const auto back = TqzTypes::GetDatabaseType(TqzTypes::GetDatabaseTypeStr(t));
-    if (back != qzDBT_Unknown) EXPECT_EQ(back, t) << i;
+    if (back != qzDBT_Unknown) {
+      EXPECT_EQ(back, t) << i;
+    }
   }
   EXPECT_EQ(TqzTypes::GetOSPlatformStr(qzOSP_None), u"");
   EXPECT_EQ(TqzTypes::GetOSPlatformStr(qzOSP_Linux64), u"Unknown");
@@ -85,6 +89,62 @@ TEST_F(TypesTest, EnumerationTextsAndTheirReaders) {
   EXPECT_EQ(TqzTypes::GetOCREngineTypeFromText(u" MSO "), qzOCR_MSO);
   EXPECT_EQ(TqzTypes::GetRecoEngineTypeFromText(u"FreeOCR"), qzRE_FreeOCR);
   EXPECT_EQ(TIdType(std::string(40, 'A')).size(), 32u);  // identifiers keep at most 32 characters
+}
+
+TEST_F(TypesTest, EveryTextWithAReaderReadsBack) {
+  // Values whose text the reverse operation knows come back as themselves, also in another case
+  // (the readers fold case); texts without a reader fall to the documented fallback.
+  for (int i = qzSFT_Editbox; i <= qzSFT_Separator; ++i) {
+    const auto v = static_cast<TqzSchemeFieldType>(i);
+    EXPECT_EQ(TqzTypes::GetSchemeFieldTypeFromStr(platform::LowerW(TqzTypes::GetSchemeFieldTypeStr(v))), v);
+  }
+  for (int i = qzFDT_Text; i <= qzFDT_Boolean; ++i) {
+    const auto v = static_cast<TqzFieldDataType>(i);
+    const auto back = TqzTypes::GetFieldDataTypeFromStr(platform::LowerW(TqzTypes::GetFieldDataTypeStr(v)));
+    EXPECT_EQ(back, v == qzFDT_VarChar ? qzFDT_Text : v) << i;  // VARCHAR is written "STRING"
+  }
+  for (int i = qzOSP_Unknown; i <= qzOSP_Linux64; ++i) {
+    const auto v = static_cast<TqzOSPlatform>(i);
+    const bool readable = v == qzOSP_Common || v == qzOSP_Win32 || v == qzOSP_Win64;
+    EXPECT_EQ(TqzTypes::GetOSPlatformFromStr(TqzTypes::GetOSPlatformStr(v), qzOSP_None), readable ? v : qzOSP_None) << i;
+  }
+  for (int i = qzCM_None; i <= qzCM_AES256; ++i) {
+    const auto v = static_cast<TqzCryptingMethod>(i);
+    EXPECT_EQ(TqzTypes::GetEncryptionType(TqzTypes::GetEncryptionTypeStr(v)), v) << i;
+  }
+  for (int i = qzOCR_Unknown; i <= qzOCR_Nicomsoft; ++i) {
+    const auto v = static_cast<TqzOCREngine>(i);
+    EXPECT_EQ(TqzTypes::GetOCREngineTypeFromText(TqzTypes::GetOCREngineTypeText(v)), v) << i;
+  }
+  for (int i = qzRE_Unknown; i <= qzRE_FreeOCR; ++i) {
+    const auto v = static_cast<TqzRecognitionEngine>(i);
+    EXPECT_EQ(TqzTypes::GetRecoEngineTypeFromText(u" " + TqzTypes::GetRecoEngineTypeText(v)), v) << i;
+  }
+  // Each PDF text is the value name without its prefix, upper-cased, in ordinal order.
+  const char* const pdf[] = {"PDF_COMMON", "PDF_A_1A", "PDF_A_1B", "PDF_A_2A", "PDF_A_2B", "PDF_A_2U", "PDF_A_3A",
+                             "PDF_A_3B",   "PDF_A_3U", "PDF_UA_1", "PDF_1_0",  "PDF_1_1",  "PDF_1_2",  "PDF_1_3",
+                             "PDF_1_4",    "PDF_1_5",  "PDF_1_6",  "PDF_1_7",  "PDF_2_0"};
+  for (int i = qzPDF_Common; i <= qzPDF_2_0; ++i)
+    EXPECT_EQ(TqzTypes::GetPDFConformanceType(platform::ToU16(pdf[i - qzPDF_Common])), static_cast<TqzPDFConformance>(i));
+  EXPECT_EQ(TqzTypes::GetPDFConformanceType(u" PDF_1_7"), qzPDF_Unknown);  // not trimmed
+  for (int i = qzESVC_Module01; i <= qzESVC_Module18; ++i) {
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "qzmodule%02dsrv.exe", i + 1);
+    EXPECT_EQ(TqzTypes::GetEnterpriseServiceStr(static_cast<TqzEnterpriseService>(i)), platform::ToU16(expected));
+  }
+  const std::pair<TThreadPriority, const char16_t*> priorities[] = {
+      {tpIdle, u"Idle"},     {tpLowest, u"Lowest"},   {tpLower, u"Lower"},          {tpNormal, u"Normal"},
+      {tpHigher, u"Higher"}, {tpHighest, u"Highest"}, {tpTimeCritical, u"Timecritical"}};
+  for (const auto& [p, text] : priorities) {
+    EXPECT_EQ(TqzTypes::GetThreadPriorityStr(p), text);
+    EXPECT_EQ(TqzTypes::GetThreadPriority(static_cast<int32_t>(p)), p);
+  }
+  EXPECT_EQ(TqzTypes::GetSchemeFieldTypeStr(static_cast<TqzSchemeFieldType>(99)), u"Editbox");
+  EXPECT_EQ(TqzTypes::GetFieldDataTypeStr(static_cast<TqzFieldDataType>(99)), u"STRING");
+  EXPECT_EQ(TqzTypes::GetVarTypeFromFieldDataType(static_cast<TqzFieldDataType>(99)), 8);
+  EXPECT_EQ(TqzTypes::GetLogTypeText(static_cast<TqzLogInfoType>(99)), u"unknown");
+  EXPECT_EQ(TqzTypes::GetCPUPlatformStr(qzCPU_x86), u"x86");
+  EXPECT_EQ(TqzTypes::GetCPUPlatformStr(qzCPU_Unknown), u"Unknown");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -261,6 +321,16 @@ TEST_F(TypesTest, StorageTextForms) {
   EXPECT_EQ(TqzTypes::VarToJSONStrExt(Variant::FromDate(may6 + EncodeTime(14, 30, 0, 250))), u"2023-05-06T14:30:00.250Z");
   EXPECT_EQ(TqzTypes::VarToJSONStrExt(Variant::FromDate(may6)), u"2023-05-06");
   EXPECT_EQ(TqzTypes::VarToJSONStrExt(Variant(u"a\"b")), u"a\"b");
+  // A date-time that is no date of the years 1 to 9999 has no storage text: it is written as the
+  // empty text (which reads back as 0), never as some other date.
+  for (TDateTime bad : {2958466.0, -693594.0, 1.0e9, std::nan(""), HUGE_VAL}) {
+    EXPECT_EQ(TqzTypes::VarToStrExt(Variant::FromDate(bad)), u"") << bad;
+    EXPECT_EQ(TqzTypes::VarToJSONStrExt(Variant::FromDate(bad)), u"") << bad;
+    EXPECT_EQ(TqzTypes::VarToBsonValueByRef(Variant::FromDate(bad), false).Type(), BSON_TYPE_NULL) << bad;
+    EXPECT_EQ(TqzTypes::VarToBsonValueByRef(Variant::FromDate(bad), true).Type(), BSON_TYPE_NULL) << bad;
+  }
+  EXPECT_EQ(TqzTypes::VarToStrExt(Variant::FromDate(2958465.5)), u"9999-12-31 12:00:00");
+  EXPECT_EQ(TqzTypes::VarToStrExt(Variant::FromDate(-693593.0)), u"0001-01-01");
 }
 
 TEST_F(TypesTest, StrToVarExtTable) {
