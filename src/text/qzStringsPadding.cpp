@@ -73,7 +73,10 @@ S Between(S str, const S& f, const S& l, FindL findL) {
   return platform::Trim(Mid(str, p + static_cast<int64_t>(f.size()), q - p - static_cast<int64_t>(f.size())));
 }
 
-// Splits Source at every SplitAt; `add` receives each piece.
+// Splits Source at every SplitAt; `add` receives each piece. The search runs over Source itself,
+// and a piece follows its last separator: the same pieces as appending SplitAt and cutting at
+// every occurrence, except that a tail of Source can never pair up with the appended separator
+// into a false occurrence ("a:" split at "::" stays "a:" instead of losing its ':').
 template <class S, class AddFn>
 bool Split(const S& source, const S& splitAt, AddFn add) {
   if (source.empty() || splitAt.empty()) return true;

@@ -26,6 +26,12 @@ TEST(StringsPadding, ZeroAndBlankPadding) {
   EXPECT_EQ(TqzStrings::ClearLeadingZerosW(u""), u"");
   EXPECT_EQ(TqzStrings::SpsW(1), u"");
   EXPECT_EQ(TqzStrings::SpsW(0), u"s");
+  EXPECT_EQ(TqzStrings::Sps(2), "s");
+  EXPECT_EQ(TqzStrings::ShowPluralStr(1, "en"), "");
+  EXPECT_EQ(TqzStrings::ShowPluralStrW(3, u"en"), u"en");
+  EXPECT_EQ(TqzStrings::FillBlankFront(AnsiString("abc"), 2), "abc");
+  EXPECT_EQ(TqzStrings::FillStrNullW(u"12", 2), u"12");
+  EXPECT_EQ(TqzStrings::ClearLeadingZeros(AnsiString("0a0")), "a0");
 }
 
 TEST(StringsPadding, Positions) {
@@ -46,6 +52,15 @@ TEST(StringsPadding, Positions) {
   items.Clear();
   items.Add("x");
   EXPECT_EQ(TqzStrings::OptPos(items, "abc"), 0);
+  items.Clear();
+  items.Add("b");
+  items.Add("a");
+  items.Add("c");
+  EXPECT_EQ(TqzStrings::OptPos(items, "cab"), 1);  // "b" is preceded by "a", "a" by "c": the last item
+  EXPECT_EQ(TqzStrings::OptPos(items, "bac"), 1);  // "b" comes before "a": it stands
+  EXPECT_EQ(TqzStrings::OptPos(items, "ab"), 1);   // "a" precedes "b"; "c" is absent, so "a" stands
+  EXPECT_EQ(TqzStrings::RightPos(AnsiString("/"), AnsiString("a/b/c")), 2);
+  EXPECT_EQ(TqzStrings::RightPosL(AnsiString("/"), AnsiString("abc")), -1);
 }
 
 TEST(StringsPadding, GetBetween) {
@@ -84,6 +99,8 @@ TEST(StringsPadding, Splitting) {
       {u"abc", u"", {}},
       {u"a<>b<>", u"<>", {u"a", u"b", u""}},
       {u"abc", u",", {u"abc"}},
+      {u"a:", u"::", {u"a:"}},  // the tail ':' is data, not half a separator
+      {u",", u",", {u"", u""}},
   };
   for (const auto& c : cases) {
     TStringList list;
