@@ -13,6 +13,11 @@ lines and compare the library's results with them.
   strptime  format text              -> day number, or "none" when strptime refuses the text
   tzoffset  zone unix_seconds        -> minutes to add to local time to get UTC at that instant
   localutc  zone y m d h n s         -> the UTC day-number milliseconds of that local wall time
+  isowrite  y m d h n s ms           -> the ISO 8601 text of that wall time: the date alone at
+                                        midnight, the time alone on 1899-12-30, else date "T"
+                                        time with milliseconds and "Z"; then "yyyy-mm-dd hh:nn:ss"
+  unix      value                    -> day-number milliseconds of a Unix time (seconds, or
+                                        milliseconds above 999999999999)
 """
 import datetime as dt
 from zoneinfo import ZoneInfo
@@ -69,6 +74,26 @@ def main():
             local = dt.datetime(*wall, tzinfo=ZoneInfo(zone))
             utc = local.astimezone(dt.timezone.utc).replace(tzinfo=None)
             out.append(("localutc", zone, *wall, day_ms(utc)))
+
+    for wall in [(2023, 5, 6, 0, 0, 0, 0), (2023, 5, 6, 12, 0, 0, 0), (2023, 5, 6, 14, 30, 0, 250),
+                 (1899, 12, 30, 12, 0, 0, 0), (1899, 12, 30, 23, 59, 59, 0), (1, 1, 1, 0, 0, 0, 0),
+                 (9999, 12, 31, 23, 59, 59, 999), (1850, 6, 1, 6, 0, 1, 0), (2024, 2, 29, 7, 8, 9, 10)]:
+        moment = dt.datetime(*wall[:6], wall[6] * 1000)
+        if moment.time() == dt.time(0):
+            iso = moment.date().isoformat()
+        elif moment.date() == EPOCH_DATE:
+            iso = moment.time().isoformat(timespec="seconds")
+        else:
+            iso = moment.isoformat(timespec="milliseconds") + "Z"
+        out.append(("isowrite", *wall, iso, f"{moment.year:04d}-{moment:%m-%d %H:%M:%S}"))
+
+    unix_epoch = dt.datetime(1970, 1, 1)
+    for value in [0, 1, -86400, 1000000000, 253402300799, 1000000000000, 1683374400123, -2208988800]:
+        if value > 999999999999:
+            moment = unix_epoch + dt.timedelta(milliseconds=value)
+        else:
+            moment = unix_epoch + dt.timedelta(seconds=value)
+        out.append(("unix", value, day_ms(moment)))
 
     for row in out:
         print("\t".join(str(x) for x in row))
