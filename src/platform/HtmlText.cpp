@@ -192,15 +192,26 @@ class Walker {
   bool Enter(xmlNode* node) {
     switch (node->type) {
       case XML_TEXT_NODE:
-      case XML_CDATA_SECTION_NODE:
-        if (node->content != nullptr)
-          sink_.Text(Utf8ToWide(reinterpret_cast<const char*>(node->content)), preDepth_ > 0);
+      case XML_CDATA_SECTION_NODE: {
+        if (node->content == nullptr) return true;
+        const UnicodeString wide = Utf8ToWide(reinterpret_cast<const char*>(node->content));
+        std::u16string_view text = wide;
+        // A newline right after the start tag of <textarea> or <listing> is not part of the
+        // text (libxml2 drops it itself only after <pre>).
+        if (dropNewline_ && node->prev == nullptr) {
+          if (text.substr(0, 2) == u"\r\n") text.remove_prefix(2);
+          else if (!text.empty() && (text[0] == u'\n' || text[0] == u'\r')) text.remove_prefix(1);
+        }
+        dropNewline_ = false;
+        sink_.Text(text, preDepth_ > 0);
         return true;
+      }
       case XML_ELEMENT_NODE:
         break;
       default:
         return false;  // comments, processing instructions, ...
     }
+    dropNewline_ = false;
     if (IsNotRendered(node) || IsHiddenByAttribute(node)) return false;
     if (NameIs(node, "br")) {
       sink_.ForcedBreak();
@@ -216,6 +227,7 @@ class Walker {
       }
     }
     if (IsPreformatted(node)) ++preDepth_;
+    dropNewline_ = NameIn(node, {"textarea", "listing"});
     return true;
   }
 
@@ -227,13 +239,8 @@ class Walker {
 
   TextSink& sink_;
   int preDepth_ = 0;
+  bool dropNewline_ = false;
 };
-
-xmlNode* FindChild(xmlNode* parent, const char* name) {
-  for (xmlNode* c = parent ? parent->children : nullptr; c != nullptr; c = c->next)
-    if (c->type == XML_ELEMENT_NODE && NameIs(c, name)) return c;
-  return nullptr;
-}
 
 struct DocFree {
   void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -261,11 +268,14 @@ UnicodeString HtmlToVisibleText(std::u16string_view html) {
   std::unique_ptr<xmlDoc, DocFree> doc(
       htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", options));
   if (!doc) return UnicodeString();
-  xmlNode* body = FindChild(xmlDocGetRootElement(doc.get()), "body");
-  if (body == nullptr) return UnicodeString();
+  // The whole tree below the root is walked, not only <body>: libxml2 keeps content that
+  // follows "</body></html>" in a second element under the root, where a browser shows it as
+  // part of the body. <head> and its like are not rendered anyway.
+  xmlNode* root = xmlDocGetRootElement(doc.get());
+  if (root == nullptr) return UnicodeString();
 
   TextSink sink;
-  Walker(sink).Walk(body);
+  Walker(sink).Walk(root);
   return sink.Result();
 }
 

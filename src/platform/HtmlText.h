@@ -3,13 +3,15 @@
 // The HTML is parsed by libxml2's forgiving HTML parser (broken markup is repaired the way that
 // parser repairs it; entities and character references are decoded; a charset named inside the
 // document is ignored, since the text is already decoded). Our own walker then yields the text
-// of the <body> in document order, close to what a browser shows:
+// of the document's body in document order, close to what a browser shows (content that stands
+// after "</body>" or "</html>" counts as body content, as in a browser; a frameset document
+// has no text):
 //  * Not rendered: <head> and everything in it, script, style, template, noscript, iframe,
 //    object, embed, canvas, svg, select, datalist, comments, elements with the "hidden"
 //    attribute or an inline style "display:none".
 //  * White space (blank, tab, CR, LF, form feed) runs collapse to one blank; blanks at the start
 //    and the end of a line disappear. Inside <pre>, <textarea>, <listing> and <xmp> the text is
-//    kept as written.
+//    kept as written, except for a line break right after the start tag.
 //  * Block elements (div, p, headings, lists, tables, blockquote, section, ...) start and end on
 //    a line of their own; paragraphs and headings are set apart by an empty line. <br> breaks
 //    the line; <hr> stands on a line of its own. List items stand one per line, without bullets.

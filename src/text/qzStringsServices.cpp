@@ -340,8 +340,16 @@ AnsiString TqzStringsServices::ReplaceQuotedPrintableSimple(const AnsiString& Co
       if (v != 0xDD && v != 0xED && v != 0xFD) table.emplace_back(code(v), AnsiString(1, static_cast<char>(v)));
     return table;
   }();
+  // Most codes of the table do not occur in a given text: a scan without copying finds out.
+  auto occurs = [](const AnsiString& text, const AnsiString& code) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t eq = text.find('='); eq != AnsiString::npos && eq + 2 < text.size(); eq = text.find('=', eq + 1))
+      if (fold(text[eq + 1]) == code[1] && fold(text[eq + 2]) == code[2]) return true;
+    return false;
+  };
   AnsiString text = Content;
-  for (const auto& [from, to] : kTable) text = TqzStrings::ReplaceA(text, from, to, true);
+  for (const auto& [from, to] : kTable)
+    if (occurs(text, from)) text = TqzStrings::ReplaceA(text, from, to, true);
   return RemoveRepeatedly(text, "=\r\n");
 }
 
