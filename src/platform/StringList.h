@@ -282,7 +282,9 @@ class TStringsT : public TObject {
       Delete(i);
     }
   }
-  // The text after the item's first separator; empty when it has none or Index < 0.
+  // The text after the item's first separator; empty when it has none or Index < 0. An item
+  // without a separator has no value: reading it as "the text from position len(name) + 2" would
+  // hand back the item minus its first character, a value that was never stored.
   S ValueFromIndex(int Index) const {
     if (Index < 0) return S();
     const S item = Get(Index);

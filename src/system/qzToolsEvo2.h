@@ -80,6 +80,8 @@ AnsiString ExtractBetween(const AnsiString& Text, const AnsiString& OpenDelimite
 bool ParseTagList(const AnsiString& Text, AnsiString& Tag, TStrings& Items);
 // The value of the first item "Name=Value" of a ";"-separated list whose name equals Parameter
 // (ASCII case ignored, no trimming around "="); Default when there is none.
+// The list is scanned in UTF-16 as given: it is not narrowed to Windows-1252 on the way, so a
+// value holding characters outside that code page comes back whole instead of as "?".
 UnicodeString GetConfigStringParameter(const UnicodeString& ConfigString,
                                        const UnicodeString& Parameter,
                                        const UnicodeString& Default);

@@ -16,6 +16,10 @@
 // - the capacity grows by 4, 16 or a quarter (4, 8, 12, 28, 44, 60, 76, 95, ...), never shrinks on
 //   Delete and returns to 0 on Clear;
 // - LoadFromFile/LoadFromStream/SaveToFile/SaveToStream move the bytes of Text unchanged.
+// Where the classic list would lose or invent data, it does not: ValueFromIndex of an item without
+// separator is empty (not the item minus its first character), zero bytes in Text are data,
+// Move and value writes on a sorted list are refused before anything changes, and sorting is a
+// stable merge sort that always keeps every item.
 #pragma once
 
 #include "StringList.h"

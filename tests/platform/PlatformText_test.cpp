@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <stdexcept>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -120,8 +124,12 @@ TEST(CaseMap, ComparisonsAreConsistentOrderings) {
       EXPECT_EQ(platform::CompareStrW(a, b) == 0, a == b);
       EXPECT_EQ(platform::CompareTextW(a, b) == 0, platform::UpperW(a) == platform::UpperW(b));
       for (const auto& c : words) {
-        if (platform::CompareStrW(a, b) < 0 && platform::CompareStrW(b, c) < 0) EXPECT_LT(platform::CompareStrW(a, c), 0);
-        if (platform::CompareTextW(a, b) < 0 && platform::CompareTextW(b, c) < 0) EXPECT_LT(platform::CompareTextW(a, c), 0);
+        if (platform::CompareStrW(a, b) < 0 && platform::CompareStrW(b, c) < 0) {
+          EXPECT_LT(platform::CompareStrW(a, c), 0);
+        }
+        if (platform::CompareTextW(a, b) < 0 && platform::CompareTextW(b, c) < 0) {
+          EXPECT_LT(platform::CompareTextW(a, c), 0);
+        }
       }
     }
   }
@@ -203,6 +211,81 @@ TEST(Clock, InjectedClockDrivesNow) {
   platform::ResetClock();
   unsetenv("TZ");
   tzset();
+}
+
+// The process-wide settings come from the process locale (C gives the invariant English ones),
+// and what a program sets is what every thread reads.
+TEST(FormatSettings, ProcessLocaleAndProcessWideSettings) {
+  const char* saved = std::getenv("LC_ALL");
+  const std::string savedValue = saved ? saved : "";
+  setenv("LC_ALL", "C", 1);
+  platform::ResetFormatSettings();
+  platform::TFormatSettings fs = platform::GetFormatSettings();
+  EXPECT_EQ(fs.DecimalSeparator, u'.');
+  EXPECT_EQ(fs.ThousandSeparator, u',');
+  EXPECT_EQ(fs.ShortDateFormat, u"mm/dd/yyyy");
+  EXPECT_EQ(fs.LongMonthNames[0], u"January");
+  EXPECT_EQ(fs.ShortDayNames[0], u"Sun");  // Sunday first
+
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  platform::ResetFormatSettings();
+  fs = platform::GetFormatSettings();
+  EXPECT_EQ(fs.DecimalSeparator, u',');
+  EXPECT_EQ(fs.ThousandSeparator, u'.');
+  EXPECT_EQ(fs.DateSeparator, u'.');
+  EXPECT_EQ(fs.TimeSeparator, u':');
+  EXPECT_EQ(fs.LongDayNames[0], u"Sonntag");
+  EXPECT_EQ(fs.LongMonthNames[2], u"M\u00e4rz");
+  EXPECT_EQ(fs.ShortDateFormat.substr(0, 6), u"dd/mm/");
+
+  platform::TFormatSettings custom = platform::InvariantFormatSettings();
+  custom.DecimalSeparator = u';';
+  platform::SetFormatSettings(custom);
+  char16_t seenByOtherThread = 0;
+  std::thread([&] { seenByOtherThread = platform::GetFormatSettings().DecimalSeparator; }).join();
+  EXPECT_EQ(seenByOtherThread, u';');
+
+  if (saved)
+    setenv("LC_ALL", savedValue.c_str(), 1);
+  else
+    unsetenv("LC_ALL");
+  platform::SetFormatSettings(platform::InvariantFormatSettings());
+}
+
+TEST(Clock, ResetReturnsToTheSystemClock) {
+  platform::SetClock([] { return std::chrono::system_clock::time_point(std::chrono::seconds(0)); });
+  EXPECT_EQ(platform::NowUTC(), 25569.0);  // 1970-01-01
+  platform::ResetClock();
+  const auto drift = platform::ClockNow() - std::chrono::system_clock::now();
+  EXPECT_LT(std::chrono::abs(drift), std::chrono::minutes(1));
+}
+
+// Guards report the class name and message of whatever was thrown.
+TEST(Exceptions, DescribeNamesEveryKindOfException) {
+  struct Case {
+    std::exception_ptr error;
+    std::string className;
+    UnicodeString message;
+  };
+  const Case cases[] = {
+      {std::make_exception_ptr(EStringListError(u"Listenindex")), "EStringListError", u"Listenindex"},
+      {std::make_exception_ptr(EOleException("db \xc3\xa4")), "EOleException", u"db \u00e4"},
+      {std::make_exception_ptr(Exception(u"plain")), "Exception", u"plain"},
+      {std::make_exception_ptr(std::bad_alloc()), "EOutOfMemory", u"Out of memory"},
+      {std::make_exception_ptr(std::runtime_error("std text")), "Exception", u"std text"},
+      {std::make_exception_ptr(42), "Exception", u"Unknown exception"},
+  };
+  for (const Case& c : cases) {
+    const ExceptionInfo info = DescribeException(c.error);
+    EXPECT_EQ(info.className, c.className);
+    EXPECT_EQ(info.message, c.message) << c.className;
+  }
+  // Derived classes are caught as the base and keep their own name.
+  try {
+    throw EConvertError(u"x");
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.ClassName(), "EConvertError");
+  }
 }
 
 TEST(Variant, TypeCodesAndConversions) {

@@ -218,8 +218,9 @@ TEST(TqzConversionText, TextFormsMatchDecimalReference) {
     EXPECT_EQ(TqzConversion::RealToStr(x, -1), r["scientific"].get<std::string>()) << r["x"];
     for (int d : {0, 2, 4}) {
       const std::string key = "fixed" + std::to_string(d);
-      if (r.contains(key))
+      if (r.contains(key)) {
         EXPECT_EQ(TqzConversion::RealToStr(x, static_cast<TRoundToRange>(d)), r[key].get<std::string>()) << r["x"];
+      }
     }
     if (r.contains("trim72")) {
       EXPECT_EQ(TqzConversion::FloatToStr(x, 7, 2), r["trim72"].get<std::string>()) << r["x"];

@@ -174,7 +174,9 @@ TEST(TqzStrToFloatConverter, TryParseFloatGrammar) {
   for (const auto& c : cases) {
     double v = -1;
     EXPECT_EQ(Conv::TryParseFloat(c.text, c.decimal, v), c.ok) << U8(c.text);
-    if (c.ok) EXPECT_EQ(v, c.value) << U8(c.text);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << U8(c.text);
+    }
   }
 }
 
