@@ -56,6 +56,10 @@ TEST(StringsEdits, ListReplacements) {
   EXPECT_THROW(TqzStrings::ReplaceEachElementW(u"x", u"a,b,", u"c,d", false), Exception);
   EXPECT_EQ(TqzStrings::GetLengthIgnoreLetters(u" a-b.c ", u"-,.", true), 3);
   EXPECT_EQ(TqzStrings::GetLengthIgnoreLetters(u"a-b", u"-", false), 2);  // one element
+  // The lists follow the comma-text rules: a quoted item may hold a comma, blanks end an item.
+  EXPECT_EQ(TqzStrings::GetLengthIgnoreLetters(u"1,000.5", u"\",\",.", false), 5);
+  EXPECT_EQ(TqzStrings::ReplaceEachElementW(u"a,b c", u"\"a,b\" c", u"x y", false), u"x y");
+  EXPECT_EQ(TqzStrings::ReplaceEachElement("a,b c", "\"a,b\",c", "x,\"\"", false), "x ");
 
   TStringList pairs;
   pairs.Add(u"ä=ae");
