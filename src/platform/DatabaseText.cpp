@@ -1,13 +1,10 @@
 #include "DatabaseText.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "SysUtils.h"
+#include "Udl.h"
 
 namespace platform {
 
@@ -93,43 +90,20 @@ UnicodeString BuildConnectionString(const std::vector<ConnectionStringItem>& ite
   return out;
 }
 
+// The file itself is read by the one data-link reader of the platform layer (Udl.h); here its
+// failures become the database layer's errors.
 UnicodeString ReadDataLinkFile(const UnicodeString& fileName) {
-  std::ifstream in(WideToUtf8(fileName), std::ios::binary);
-  if (!in) {
+  UnicodeString line;
+  try {
+    line = ReadUdlConnectionString(WideToUtf8(fileName));
+  } catch (const EInOutError&) {
     throw EOleException(u"The data link file " + Quoted(fileName) + u" cannot be read");
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  UnicodeString text;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-  } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    text = Utf8ToWide(std::string_view(bytes).substr(3));
-  } else if (IsValidUtf8(bytes)) {
-    text = Utf8ToWide(bytes);
-  } else {
-    text = AnsiToWide(bytes);
+  if (line.empty()) {
+    throw EOleException(u"The data link file " + Quoted(fileName) +
+                        u" holds no connection string in its [oledb] section");
   }
-
-  bool inSection = false;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t end = text.find_first_of(u"\r\n", pos);
-    if (end == UnicodeString::npos) end = text.size();
-    UnicodeString line = Trim(std::u16string_view(text).substr(pos, end - pos));
-    pos = end + 1;
-    if (line.empty()) continue;
-    if (line.front() == u'[') {
-      inSection = NameKey(line) == u"[OLEDB]";
-      continue;
-    }
-    if (inSection && line.front() != u';') return line;
-  }
-  throw EOleException(u"The data link file " + Quoted(fileName) +
-                      u" holds no connection string in its [oledb] section");
+  return line;
 }
 
 namespace {

@@ -5,9 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "CaseMap.h"
@@ -19,13 +17,26 @@ namespace platform {
 
 namespace {
 
+// The whole file; false with errno set when it cannot be opened or read (a folder included).
 bool ReadWhole(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream s;
-  s << in.rdbuf();
-  if (in.bad()) return false;
-  bytes = s.str();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string data;
+  char buf[8192];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      errno = err;
+      return false;
+    }
+    if (r == 0) break;
+    data.append(buf, static_cast<size_t>(r));
+  }
+  ::close(fd);
+  bytes = std::move(data);
   return true;
 }
 

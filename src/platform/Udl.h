@@ -7,6 +7,9 @@
 //     Provider=SQLOLEDB.1;Data Source=srv
 // It is read as an initialisation file. The reader also takes UTF-16BE and UTF-8 with their
 // byte-order marks and, without a mark, UTF-8 or Windows-1252 text.
+//
+// This is the one reader of data-link files: TqzTools (GetConnectionstringFromUdlFile) and the
+// database layer's "FILE NAME=" connection strings (DatabaseText.h) both read through it.
 #pragma once
 
 #include <optional>
@@ -18,7 +21,8 @@ namespace platform {
 
 // The connection string of a data-link file: the first line of its "[oledb]" section that is
 // neither blank nor a comment, whole and trimmed ("Provider=...;Data Source=..."); the empty
-// text when the section holds no such line. Raises EInOutError when the file cannot be read.
+// text when the section holds no such line. Raises EInOutError when the file cannot be read
+// (a missing file, a folder, no permission).
 UnicodeString ReadUdlConnectionString(const std::string& path);
 
 // The value of `key` in `section` of an initialisation file, as the platform's profile reader

@@ -264,8 +264,9 @@ TEST(IdentityTest, DriveTypes) {
   EXPECT_EQ(TqzTools::GetDriveTypeStr("C:\\"), "Unknown");
   EXPECT_EQ(TqzTools::GetDriveTypeStr(""), "Unknown");
   struct statfs fs {};
-  if (::statfs("/dev/shm", &fs) == 0 && fs.f_type == 0x01021994)
+  if (::statfs("/dev/shm", &fs) == 0 && fs.f_type == 0x01021994) {
     EXPECT_EQ(TqzTools::GetDriveTypeStr("/dev/shm"), "RAM Disk");
+  }
 }
 
 TEST(UdlTest, WrittenFilesMatchIconvAndReadBack) {
@@ -295,6 +296,9 @@ TEST(UdlTest, UnusualAndMissingFiles) {
   TempDir dir;
   EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.path + "/missing.udl")), u"Provider=");
   EXPECT_THROW(ReadUdlConnectionString(dir.path + "/missing.udl"), EInOutError);
+  // A folder cannot be read as a file: an error, not an empty connection string.
+  EXPECT_THROW(ReadUdlConnectionString(dir.path), EInOutError);
+  EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.path)), u"Provider=");
 
   struct Case {
     std::string content;
