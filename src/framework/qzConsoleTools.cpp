@@ -123,11 +123,15 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // Puts the terminal on standard input into key-by-key mode without echo for the life of the
-// object (reads never wait) and restores its settings afterwards; inactive without a terminal.
+// object (reads never wait) and restores its settings afterwards; inactive without a terminal
+// and for a job in the terminal's background.
 class RawTerminal {
  public:
   RawTerminal() {
     if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &old_) != 0) return;
+    // Only the terminal's foreground job may change its settings (a background job would be
+    // stopped by the attempt); in the background no key reaches us anyway.
+    if (::tcgetpgrp(STDIN_FILENO) != ::getpgrp()) return;
     termios raw = old_;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 0;
@@ -285,7 +289,8 @@ bool TqzConsoleTools::KeyPressed() {
 }
 
 bool TqzConsoleTools::WaitForKeypressed(int32_t WaitSeconds) {
-  if (WaitSeconds <= 0 && !::isatty(STDIN_FILENO)) return false;
+  // Without a terminal in the foreground no key can ever come: no endless wait then.
+  if (WaitSeconds <= 0 && !(::isatty(STDIN_FILENO) && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp())) return false;
   RawTerminal raw;  // keys typed while we sleep are neither echoed nor held back for a line end
   double elapsed = 0;
   for (;;) {

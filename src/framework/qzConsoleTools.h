@@ -89,7 +89,7 @@ class TqzConsoleTools {
   // Sleeps in steps of 500 ms, testing KeyPressed after each, until a key comes or (WaitSeconds
   // above 0) more than WaitSeconds have passed. True when a key was pressed, false on time-out.
   // Without a limit it waits for a key, but returns false at once when standard input is no
-  // terminal (no key can ever come).
+  // terminal, or one whose foreground job is not ours (no key can ever come).
   static bool WaitForKeypressed(int32_t WaitSeconds);
   // Clears the terminal's screen and scroll-back and puts the cursor at the top left corner.
   static bool ClsConsole();

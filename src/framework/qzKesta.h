@@ -7,7 +7,9 @@
 //   1. the machine value "Path" under "SOFTWARE\kesta\System\",
 //   2. the environment variable "KESTASYS",
 //   3. the folder of the running executable (TqzConsoleTools::ParamStrW(0)).
-// The system's extra lookup in a second registry view of 32-bit processes has no meaning here.
+// The system's extra lookup in a second registry view of 32-bit processes has no meaning here,
+// and neither has the memory-allocator switch the system makes when this unit is loaded: nothing
+// happens at load.
 //
 // Paths: every folder text ends with "/" ("cfg/", "sys/temp/"); texts read from the registry or
 // the environment are only trimmed and given a trailing "/" (TqzFiles::CheckPathExt). Executable

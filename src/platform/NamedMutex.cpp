@@ -46,7 +46,9 @@ bool SafeFolder(const std::string& folder) {
 
 std::string LockFolder() {
   if (const char* dir = std::getenv("KESTA_MUTEX_DIR"); dir && *dir) return dir;
-  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) return std::string(run) + "/kesta/mutex";
+  // The folder must not depend on the session a process runs in, or two processes of one user
+  // would not see each other's names.
+  if (::geteuid() == 0) return "/run/kesta/mutex";
   return "/tmp/kesta-mutex-" + std::to_string(::geteuid());
 }
 

@@ -6,7 +6,9 @@
 // soon as that process ends, however it ends.
 //
 // Lock files live in one folder per user: $KESTA_MUTEX_DIR when set (tests), else
-// $XDG_RUNTIME_DIR/kesta/mutex, else /tmp/kesta-mutex-<uid>. The folder is created with mode
+// /run/kesta/mutex for root (services; unaffected by private /tmp folders), else
+// /tmp/kesta-mutex-<uid>. The folder does not depend on the login session, so every process of a
+// user sees the same names; names are not shared between users. The folder is created with mode
 // 0700 and refused when it is a link or belongs to another user. A name maps to the file
 // "<name>.lock" with every byte of its UTF-8 form outside A-Z, a-z, 0-9, ".", "_" and "-"
 // written as "%XX" (names are case-sensitive, as the system's are). Lock files are never
