@@ -267,15 +267,17 @@ UnicodeString TqzToolsIdentity::GetWindowsLanguage(uint32_t LocaleType) {
 }
 
 UnicodeString TqzToolsIdentity::GetShortWindowsLanguage(const UnicodeString& Default) {
-  // The two-letter code of the user's language when the system knows a Windows language for it
-  // (a language id), else Default.
+  // The language table pairs every ISO 639-1 language with its ISO 639-2 codes; here the user's
+  // locale names its language directly, so a row matches when that language is a two-letter
+  // ISO 639-1 code that has an ISO 639-2 code (ICU knows it). Anything else takes Default.
   UnicodeString result = Default;
   std::string locale = UserLocale();
-  if (!locale.empty() && uloc_getLCID(locale.c_str()) != 0) {
+  if (!locale.empty()) {
     char buf[16] = {};
     UErrorCode err = U_ZERO_ERROR;
     uloc_getLanguage(locale.c_str(), buf, sizeof buf - 1, &err);
-    if (U_SUCCESS(err) && std::strlen(buf) == 2) result = platform::ToU16(buf);
+    const char* iso3 = uloc_getISO3Language(locale.c_str());
+    if (U_SUCCESS(err) && std::strlen(buf) == 2 && iso3 && *iso3) result = platform::ToU16(buf);
   }
   return UpperCaseStr(result);
 }

@@ -171,8 +171,8 @@ TEST(IdentityTest, UserLanguageFromTheLocale) {
     const char16_t* shortLang;
   };
   for (const Case& c : {Case{"de_DE.UTF-8", u"0407", u"DEU", u"DE"}, Case{"fr_CA.UTF-8", u"0C0C", u"FRA", u"FR"},
-                        Case{"en_GB", u"0809", u"ENG", u"EN"}, Case{"C", u"", u"", u"XX"},
-                        Case{"xx_YY", u"", u"", u"XX"}}) {
+                        Case{"en_GB", u"0809", u"ENG", u"EN"}, Case{"aa_ET", u"", u"AAR", u"AA"},
+                        Case{"C", u"", u"", u"XX"}, Case{"qq_YY", u"", u"", u"XX"}}) {
     SCOPED_TRACE(c.lang);
     env.Set("LANG", c.lang);
     EXPECT_EQ(TqzTools::GetWindowsLanguage(1), c.lcid);
