@@ -41,6 +41,20 @@ class TypesTest : public ::testing::Test {
 // ---------------------------------------------------------------------------------------------
 // Enumeration texts
 
+// Stored data and peers rely on the ordinal values: the value counts and a few anchors.
+static_assert(qzLog_Unknown == 23 && qzLog_Export == 22);
+static_assert(qzDBT_Informix == 12 && qzDBT_MySQL == 9);
+static_assert(qzHC_View == 21 && qzHC_Options == 9);
+static_assert(qzPDF_2_0 == 19 && qzPDF_UA_1 == 10);
+static_assert(qzWV_WinServer2016 == 15 && qzWV_Win10 == 8);
+static_assert(qzESVC_Module18 == 17);
+static_assert(qzENC_Internal == 6 && qzENC_KQF == 4);
+static_assert(qzRE_FreeOCR == 7 && qzOCR_Nicomsoft == 5);
+static_assert(qzOSP_Linux64 == 6 && qzOSP_None == 4);
+static_assert(cxSO_None == 2 && qzDO_TempData == 4 && qzET_WorkerEngine == 6 && qzIPUnknown == 2);
+static_assert(qzSFT_Separator == 5 && qzFDT_Boolean == 6 && qzCM_AES256 == 2 && qzVC_Newer == 3);
+static_assert(tpTimeCritical == 6 && qzCPU_Unknown == 2 && qzTO_Disabled == 2 && qzSQT_DELETE == 3);
+
 TEST_F(TypesTest, EnumerationTextsAndTheirReaders) {
   EXPECT_EQ(TqzTypes::GetDatabaseTypeStr(qzDBT_MSSQL2016), u"Unknown");
   EXPECT_EQ(TqzTypes::GetDatabaseTypeStr(qzDBT_N7), u"Unknown");
