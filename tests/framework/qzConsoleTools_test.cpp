@@ -219,6 +219,17 @@ TEST(qzConsoleToolsConsole, KeysTitleAndScreenOnATerminal) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(out.find('k'), std::string::npos) << out;
 
+  // No key within the limit: a time-out, reported as such after more than the limit.
+  auto [timedOut, ignored] = OnTerminal(
+      [] {
+        const auto start = std::chrono::steady_clock::now();
+        const bool key = TqzConsoleTools::WaitForKeypressed(1);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return !key && ms.count() >= 1000 ? 0 : 1;
+      },
+      "");
+  EXPECT_EQ(timedOut, 0);
+
   auto [code2, out2] = OnTerminal(
       [] {
         TqzConsoleTools tools;
