@@ -92,7 +92,8 @@ namespace qzInternal {
 // hexadecimal digits), in one pass.
 AnsiString UrlEscape(std::string_view Value);
 // Replaces every "%" followed by two hexadecimal digits (either case) by the byte they give, in
-// one pass; any other "%" stays as it is.
+// one pass; any other "%" stays as it is. Lower-case escapes are read too: browsers and HTTP
+// libraries write them ("%c3%a4"), and copying them unchanged would garble the value.
 AnsiString UrlUnescape(std::string_view Value);
 // The prefix the private-string codec puts before the caller's pass key.
 AnsiString PrivateKeyPrefix();

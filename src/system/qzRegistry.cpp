@@ -68,6 +68,8 @@ std::optional<Variant> Typed(const RegValue& value, const Variant& def) {
       if (defType == varDate) return Variant::FromDate(RegistryTextToDate(platform::AnsiToWide(platform::WideToAnsi(text))));
       return Variant(text);
     }
+    // A big-endian DWORD and a QWORD are numbers: read as the run of texts that every other
+    // type takes they would give control characters, so they are read as the numbers they are.
     case platform::REG_DWORD:
     case platform::REG_DWORD_BIG_ENDIAN: {
       uint32_t d = DwordOf(value.Data, value.Type == platform::REG_DWORD_BIG_ENDIAN);

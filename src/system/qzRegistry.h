@@ -6,7 +6,8 @@
 // the default's type: a text read with a Single/Double/Currency default becomes a Double, with a
 // Date default a Date (formats "yyyy-mm-dd", "dd.mm.yyyy" and the process's short date format,
 // each optionally followed by a time "hh:nn:ss[.zzz]"), otherwise a UTF-16 string; a DWORD is an
-// Integer, or a Boolean with a Boolean default; binary data an 8-bit string; a QWORD an Int64;
+// Integer, or a Boolean with a Boolean default (a big-endian DWORD too); binary data an 8-bit
+// string; a QWORD an Int64 (numbers are not read as texts);
 // every other type the run of zero-terminated texts, each followed by CR LF.
 //
 // Writing (SetValue) stores integers as REG_DWORD (signed 32-bit range only), reals as REG_SZ in
