@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "CaseMap.h"
@@ -24,9 +25,27 @@ namespace {
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 
-// Reads a whole file into `data` after `prefix`; false when it cannot be opened or fewer bytes
-// than its size were read (data is then unchanged). The buffer is sized once, so a large file is
-// neither copied nor reallocated.
+// Faults in the whole pages of [begin, begin + size) for writing with one call. Large buffers are
+// filled right after they are reserved; taking their fresh pages one trap at a time costs more
+// than copying into them. Only memory about to be written is touched; failure (an older kernel)
+// changes nothing.
+void PrefaultForWrite(char* begin, size_t size) {
+  constexpr uintptr_t kPage = 4096;
+  if (size < 16 * kPage) return;
+  uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + kPage - 1) & ~(kPage - 1);
+  uintptr_t to = (reinterpret_cast<uintptr_t>(begin) + size) & ~(kPage - 1);
+#ifdef MADV_POPULATE_WRITE
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)from;
+  (void)to;
+#endif
+}
+
+// Reads a whole file into `data` after `prefix`; false when it cannot be opened, is no regular
+// file or yields a different number of bytes than its size (data is then unchanged). The buffer
+// is reserved once and filled from a small cache-resident piece buffer, so a large file is
+// neither reallocated nor written twice (a resize would zero-fill it first).
 bool ReadWholeFile(const std::string& path, std::string_view prefix, AnsiString& data) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -35,18 +54,30 @@ bool ReadWholeFile(const std::string& path, std::string_view prefix, AnsiString&
     ::close(fd);
     return false;
   }
+  const size_t size = static_cast<size_t>(st.st_size);
   AnsiString buffer;
-  buffer.resize(prefix.size() + static_cast<size_t>(st.st_size));
-  std::memcpy(buffer.data(), prefix.data(), prefix.size());
-  size_t done = prefix.size();
-  while (done < buffer.size()) {
-    ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
+  // Room for the item's Base64 form as well: BuildRequest encodes it in place. Pages that are
+  // never written cost no memory.
+  buffer.reserve(TqzBase64::EncodedLength(prefix.size() + size, false));
+  buffer.append(prefix);
+  PrefaultForWrite(buffer.data() + buffer.size(), size);
+  constexpr size_t kPiece = size_t(128) << 10;
+  const std::unique_ptr<char[]> piece = std::make_unique_for_overwrite<char[]>(kPiece);
+  size_t done = 0;
+  bool failed = false;
+  while (done < size) {
+    const size_t want = size - done < kPiece ? size - done : kPiece;
+    ssize_t n = ::read(fd, piece.get(), want);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      failed = n < 0;
+      break;
+    }
+    buffer.append(piece.get(), static_cast<size_t>(n));
     done += static_cast<size_t>(n);
   }
   ::close(fd);
-  if (done != buffer.size()) return false;
+  if (failed || done != size) return false;
   data = std::move(buffer);
   return true;
 }
@@ -88,15 +119,19 @@ AnsiString TqzComProtocol::ObjectExtension(std::string_view fileName) {
 AnsiString TqzComProtocol::ObjectItem(std::string_view fileName, std::string_view content) {
   AnsiString ext = ObjectExtension(fileName);
   AnsiString item;
-  item.reserve(6 + ext.size() + content.size());
+  item.reserve(TqzBase64::EncodedLength(6 + ext.size() + content.size(), false));
   item.append("obj(").append(ext).append(")=").append(content);
   return item;
 }
 
 bool TqzComProtocol::AddObjectFile(std::string_view fileName, std::vector<AnsiString>& items) {
-  const std::string path = platform::AnsiToUtf8(fileName);
+  return AddObjectFilePath(platform::AnsiToUtf8(fileName), fileName, items);
+}
+
+bool TqzComProtocol::AddObjectFilePath(const std::string& path, std::string_view extensionName,
+                                       std::vector<AnsiString>& items) {
   AnsiString item;
-  if (!ReadWholeFile(path, "obj(" + ObjectExtension(fileName) + ")=", item)) return false;
+  if (!ReadWholeFile(path, "obj(" + ObjectExtension(extensionName) + ")=", item)) return false;
   items.push_back(std::move(item));
   return true;
 }
@@ -106,26 +141,44 @@ bool TqzComProtocol::AddObjectFile(std::string_view fileName, std::vector<AnsiSt
 AnsiString TqzComProtocol::BuildRequest(std::string_view comtyp, bool encode, bool compress,
                                         std::vector<AnsiString>& items) {
   if (compress) encode = true;
-  // Encode in place first (each raw item is released as soon as its encoded form exists), then
-  // join into one buffer of the exact size.
+  if (compress)
+    for (AnsiString& item : items) item = TqzStrings::CompressString(item);
+  // The request is sized exactly and reserved once. Each item is encoded in place: its buffer
+  // grows to the encoded length (object items are read with room for that, so nothing moves) and
+  // is encoded piece by piece from its end through a small cache-resident buffer; a piece's text
+  // lands at or after the piece's own bytes, so nothing that is still to be read is overwritten.
+  // The caller's list then holds the encoded items and the request copies each of them once.
   size_t total = 2 * comtyp.size() + 5 + 10 + (compress ? 11 : 12);
-  for (AnsiString& item : items) {
-    if (compress) item = TqzStrings::CompressString(item);
-    if (encode) {
-      AnsiString encoded;
-      encoded.resize(TqzBase64::EncodedLength(item.size(), false));
-      TqzBase64::EncodeTo(item.data(), item.size(), false, encoded.data());
-      item = std::move(encoded);
-    }
-    total += item.size() + 2;
-  }
+  for (const AnsiString& item : items)
+    total += (encode ? TqzBase64::EncodedLength(item.size(), false) : item.size()) + 2;
   AnsiString request;
   request.reserve(total);
   AdviseHugePages(request);
+  PrefaultForWrite(request.data(), total);
   request.append("<").append(comtyp).append(">");
   request.append(encode ? "<enc=mime>" : "<enc=none>");
   request.append(compress ? "<comp=true>" : "<comp=false>");
-  for (const AnsiString& item : items) request.append("<").append(item).append(">");
+  constexpr size_t kInPiece = size_t(3) << 14;  // a multiple of 3: no padding between pieces
+  std::unique_ptr<char[]> piece;
+  for (AnsiString& item : items) {
+    const size_t n = item.size();
+    if (encode && n > 0) {
+      if (!piece) piece = std::make_unique_for_overwrite<char[]>(kInPiece / 3 * 4);
+      const size_t len = TqzBase64::EncodedLength(n, false);
+      if (item.capacity() >= len) PrefaultForWrite(item.data() + n, len - n);
+      item.resize(len);
+      char* data = item.data();
+      for (size_t start = (n - 1) / kInPiece * kInPiece + kInPiece; start > 0;) {
+        start -= kInPiece;
+        const size_t m = n - start < kInPiece ? n - start : kInPiece;
+        TqzBase64::EncodeTo(data + start, m, false, piece.get());
+        std::memcpy(data + start / 3 * 4, piece.get(), TqzBase64::EncodedLength(m, false));
+      }
+    }
+    request.push_back('<');
+    request.append(item);
+    request.push_back('>');
+  }
   request.append("</").append(comtyp).append(">");
   return request;
 }
@@ -157,7 +210,9 @@ bool TqzComProtocol::ParseAnswer(std::string_view answer, bool parseParVal, Ansi
   auto text = [&](const TqzComToken& t) { return answer.substr(t.Offset, t.Length); };
   const std::string_view first = text(tokens.front());
   const std::string_view last = text(tokens.back());
-  if (platform::UpperAnsi("/" + std::string(first)) != platform::UpperAnsi(last)) return false;
+  AnsiString closing(1, '/');
+  closing.append(first);
+  if (platform::UpperAnsi(closing) != platform::UpperAnsi(last)) return false;
 
   AnsiString newTyp = platform::UpperAnsi(first);
   std::vector<TqzComItem> result;

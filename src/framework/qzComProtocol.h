@@ -74,6 +74,10 @@ class TqzComProtocol {
   // Reads the whole file (fileName is 8-bit text in the ANSI code page) and appends its object
   // item. False, list unchanged, when the file does not exist or cannot be read whole.
   static bool AddObjectFile(std::string_view fileName, std::vector<AnsiString>& items);
+  // The same for a file named by its file-system path (UTF-8); extensionName supplies the
+  // extension of the item.
+  static bool AddObjectFilePath(const std::string& path, std::string_view extensionName,
+                                std::vector<AnsiString>& items);
 
   // ---- framing ---------------------------------------------------------------------------
 

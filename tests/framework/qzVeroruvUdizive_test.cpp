@@ -13,6 +13,7 @@
 #include "DbFixtures.h"
 #include "Exceptions.h"
 #include "Socket.h"
+#include "qzBase64.h"
 #include "qzComProtocol.h"
 
 namespace {
@@ -123,6 +124,30 @@ TEST(ArchiveFraming, RandomItemsSurviveBuildAndParse) {
       EXPECT_EQ(parsed[i].Value, expected[i].second) << "round " << round << " item " << i;
       EXPECT_FALSE(parsed[i].B64Encoded);
     }
+  }
+}
+
+// Items are encoded in place piece by piece: sizes around the piece size (48 KiB) and several
+// pieces long, read from a file (room for the encoded form) and given as text (no room), must
+// give the one-line Base64 of the whole item, in the list and in the request.
+TEST(ArchiveFraming, LargeItemsEncodeLikeTheCodec) {
+  qztest::TempDir dir("qzarchbig");
+  std::mt19937 rng(7);
+  const size_t piece = size_t(3) << 14;
+  for (size_t size : {size_t(1), piece - 7, piece - 6, piece - 5, piece + 1, 3 * piece + 2, size_t(700001)}) {
+    std::string data(size, '\0');
+    for (char& c : data) c = static_cast<char>(rng());
+    const std::string file = dir.Path() + "/page.tif";
+    WriteFile(file, data);
+    TComRes items;
+    ASSERT_TRUE(TqzVeroruvUdizive::AddObjectComParam(file, items));
+    TqzVeroruvUdizive::AddComParam("Data", data, items);
+    const AnsiString request = TqzVeroruvUdizive::BuiltComString("CREATEDOCEXT", true, false, items);
+    const AnsiString first = TqzBase64::StrToBase64("obj(tif)=" + data);
+    const AnsiString second = TqzBase64::StrToBase64("Data=" + data);
+    EXPECT_EQ(items[0], first) << size;
+    EXPECT_EQ(items[1], second) << size;
+    EXPECT_EQ(request, "<CREATEDOCEXT><enc=mime><comp=false><" + first + "><" + second + "></CREATEDOCEXT>") << size;
   }
 }
 
