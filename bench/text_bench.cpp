@@ -5,6 +5,7 @@
 //   ParseTagList  a configuration text of N rows of about 60 bytes (10,000 rows ~ 600 KB);
 //   ReplaceW      a text of N UTF-16 units (5 Mi units = 10 MiB), case-sensitive and ignoring
 //                 case, and a periodic text where a naive search would backtrack.
+//   FastReplaceA  N nested soft line breaks, which take N repeated passes (1 Mi = 3 MiB).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -90,5 +91,21 @@ void BM_ReplaceWPeriodic(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_ReplaceWPeriodic)->RangeMultiplier(2)->Range(5 << 18, 5 << 20)->Unit(benchmark::kMillisecond)->Complexity();
+
+// Nested soft line breaks: "=" x k, then CR LF x k. Removing "=" CR LF brings the next one
+// together, so FastReplaceA needs k passes; each must cost only its own replacement.
+void BM_FastReplaceANested(benchmark::State& state) {
+  const size_t k = static_cast<size_t>(state.range(0));
+  AnsiString text(k, '=');
+  for (size_t i = 0; i < k; ++i) text += "\r\n";
+  for (auto _ : state) {
+    const AnsiString out = TqzStrings::FastReplaceA(text, "=\r\n", "");
+    if (!out.empty()) state.SkipWithError("soft breaks left");
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_FastReplaceANested)->RangeMultiplier(2)->Range(1 << 16, 1 << 20)->Unit(benchmark::kMillisecond)->Complexity();
 
 }  // namespace

@@ -168,6 +168,203 @@ int32_t CountOverlapping(const S& text, const S& find) {
   return Saturate(count);
 }
 
+// The repetition of FastReplaceA: passes of the left-to-right, non-overlapping replace-all over
+// the whole text until FromStr no longer occurs.
+//
+// Rebuilding the text for every pass would cost the text's length per pass, and some texts need
+// a pass per replacement ("=" x k + CR LF x k loses one soft break per pass), which is quadratic.
+// Instead the text is a linked list of bytes edited in place, and each pass only looks where the
+// previous pass wrote: an occurrence that lies wholly in bytes a pass copied unchanged would have
+// been found by that pass (its scan takes the first occurrence at or after the end of each match),
+// so every occurrence after a pass overlaps a replacement or spans the join a removal left. The
+// passes therefore find the same matches as full scans, at a cost proportional to the matches.
+//
+// A pair that shortens the text ends by itself after at most length / (shrink per match)
+// matches. Other pairs can grow the text or go on for long, so they are bounded: at most
+// kFastReplaceMaxPasses passes, and no pass that would take the text beyond 4 x its original
+// length + 1 MiB.
+class RepeatedReplacer {
+ public:
+  using Index = uint32_t;
+
+  // Whether a text of this length fits the 32-bit node indexes, growth included.
+  static bool Fits(size_t length) { return length <= (size_t{1} << 29); }
+
+  RepeatedReplacer(const AnsiString& source, const AnsiString& from, const AnsiString& to)
+      : from_(from), to_(to), m_(from.size()) {
+    const size_t n = source.size();
+    ch_.reserve(n + 2);
+    next_.reserve(n + 2);
+    prev_.reserve(n + 2);
+    stamp_.reserve(n + 2);
+    NewNode(0);  // head sentinel
+    NewNode(0);  // tail sentinel
+    Index last = kHead;
+    for (char c : source) {
+      const Index node = NewNode(c);
+      Link(last, node);
+      last = node;
+    }
+    Link(last, kTail);
+    live_ = n;
+    // The first pass is a full scan.
+    Finder<char> finder{std::string_view(from)};
+    finder.ForEach(std::string_view(source), 0, false, [&](size_t at) {
+      selected_.push_back(static_cast<Index>(at + 2));  // node of byte `at`
+      return true;
+    });
+    growthCap_ = n * 4 + (size_t{1} << 20);
+    shortens_ = to.size() < from.size();
+  }
+
+  AnsiString Run() {
+    int passes = 0;
+    while (!selected_.empty()) {
+      if (passes > 0 && !shortens_) {
+        if (passes >= TqzStringsSearch::kFastReplaceMaxPasses) break;
+        if (live_ + selected_.size() * (to_.size() - m_) > growthCap_) break;
+      }
+      Apply();
+      ++passes;
+      SelectNext();
+    }
+    AnsiString out;
+    out.reserve(live_);
+    for (Index node = next_[kHead]; node != kTail; node = next_[node]) out.push_back(ch_[node]);
+    return out;
+  }
+
+ private:
+  static constexpr Index kHead = 0;
+  static constexpr Index kTail = 1;
+
+  // A node for byte c: a freed one when there is one, else a new one.
+  Index NewNode(char c) {
+    if (!free_.empty()) {
+      const Index node = free_.back();
+      free_.pop_back();
+      ch_[node] = c;
+      return node;
+    }
+    ch_.push_back(c);
+    next_.push_back(kTail);
+    prev_.push_back(kHead);
+    stamp_.push_back(0);
+    return static_cast<Index>(ch_.size() - 1);
+  }
+  void Link(Index a, Index b) {
+    next_[a] = b;
+    prev_[b] = a;
+  }
+
+  // Replaces every selected match (non-overlapping, in text order) and records where each
+  // replacement sits: its first and last new byte, or the byte before the join of a removal.
+  void Apply() {
+    seams_.clear();
+    for (const Index start : selected_) {
+      const Index before = prev_[start];
+      Index end = start;
+      free_.push_back(start);
+      for (size_t k = 1; k < m_; ++k) {
+        end = next_[end];
+        free_.push_back(end);
+      }
+      const Index after = next_[end];
+      Index last = before;
+      Index first = kTail;
+      for (char c : to_) {
+        const Index node = NewNode(c);
+        Link(last, node);
+        if (first == kTail) first = node;
+        last = node;
+      }
+      Link(last, after);
+      live_ = live_ - m_ + to_.size();
+      if (first == kTail)
+        seams_.push_back({before, before});
+      else
+        seams_.push_back({first, last});
+    }
+    selected_.clear();
+  }
+
+  // Whether FromStr starts at `node`.
+  bool MatchesAt(Index node) const {
+    for (size_t k = 0; k < m_; ++k) {
+      if (node == kTail || ch_[node] != from_[k]) return false;
+      node = next_[node];
+    }
+    return true;
+  }
+
+  // The next pass's matches: the start candidates around each seam, each byte considered once
+  // and in text order, taken left to right without overlap. A byte is stamped when it has been
+  // considered or belongs to a match taken in this pass; stamped bytes are no candidates.
+  void SelectNext() {
+    ++pass_;
+    for (const auto& [left, right] : seams_) {
+      if (left == kHead) continue;  // a removal at the very start: nothing before the join
+      // Step back up to m - 1 bytes from the seam, not into bytes already considered.
+      Index node = left;
+      for (size_t k = 1; k < m_; ++k) {
+        const Index p = prev_[node];
+        if (p == kHead || stamp_[p] == pass_) break;
+        node = p;
+      }
+      const Index stop = next_[right];
+      for (; node != stop && node != kTail; node = next_[node]) {
+        if (stamp_[node] == pass_) continue;
+        stamp_[node] = pass_;
+        if (MatchesAt(node)) {
+          selected_.push_back(node);
+          Index n = node;
+          for (size_t k = 1; k < m_; ++k) {
+            n = next_[n];
+            stamp_[n] = pass_;
+          }
+        }
+      }
+    }
+  }
+
+  const AnsiString& from_;
+  const AnsiString& to_;
+  const size_t m_;
+  std::vector<char> ch_;
+  std::vector<Index> next_, prev_;
+  std::vector<uint32_t> stamp_;  // the pass in which the byte was last considered or matched
+  std::vector<Index> free_;
+  std::vector<Index> selected_;
+  std::vector<std::pair<Index, Index>> seams_;
+  uint32_t pass_ = 0;
+  size_t live_ = 0;
+  size_t growthCap_ = 0;
+  bool shortens_ = false;
+};
+
+// The same repetition by rebuilding the text each pass, for texts too long for RepeatedReplacer.
+AnsiString RepeatByRebuilding(const AnsiString& source, const AnsiString& from, const AnsiString& to) {
+  const bool shortens = to.size() < from.size();
+  const size_t growthCap = source.size() * 4 + (size_t{1} << 20);
+  size_t matches = 0;
+  AnsiString text = ReplaceAllIn(source, source, from, to, &matches);
+  int passes = 1;
+  while (matches > 0) {
+    if (!shortens) {
+      if (passes >= TqzStringsSearch::kFastReplaceMaxPasses) break;
+      size_t pending = 0;
+      Finder<char>(from).ForEach(std::string_view(text), 0, false, [&](size_t) {
+        ++pending;
+        return true;
+      });
+      if (pending == 0 || text.size() + pending * (to.size() - from.size()) > growthCap) break;
+    }
+    text = ReplaceAllIn(text, text, from, to, &matches);
+    ++passes;
+  }
+  return text;
+}
+
 }  // namespace
 
 // --- Tests -----------------------------------------------------------------------------------
@@ -506,19 +703,10 @@ AnsiString TqzStringsSearch::FastReplaceA(const AnsiString& SourceStr, const Ans
   if (matches == 0) return text;
   const bool equalButForCase = FoldAscii(FromStr) == FoldAscii(ToStr);
   if (equalButForCase || ToStr.find(FromStr) != AnsiString::npos) return text;
-
-  // Repeat until FromStr is gone. A shortening pair ends by itself (each pass with a match
-  // shortens the text); other pairs can grow the text or cycle, so they are bounded.
-  const bool shortens = ToStr.size() < FromStr.size();
-  const size_t growthCap = SourceStr.size() * 4 + (size_t{1} << 20);
-  int passes = 1;
-  for (;;) {
-    if (!shortens && (passes >= kFastReplaceMaxPasses || text.size() > growthCap)) break;
-    text = ReplaceAllIn(text, text, FromStr, ToStr, &matches);
-    ++passes;
-    if (matches == 0) break;
-  }
-  return text;
+  // Repeat until FromStr is gone, each pass costing only the work around the previous pass's
+  // replacements (see RepeatedReplacer).
+  if (!RepeatedReplacer::Fits(SourceStr.size())) return RepeatByRebuilding(SourceStr, FromStr, ToStr);
+  return RepeatedReplacer(SourceStr, FromStr, ToStr).Run();
 }
 
 UnicodeString TqzStringsSearch::RemoveMoreThenOneBlanks(const UnicodeString& Content) {

@@ -148,9 +148,11 @@ class TqzStringsSearch {
                              const AnsiString& ReplaceText, bool IgnoreCase);
   // Byte-level replace-all. When ToStr does not contain FromStr the passes are repeated until
   // FromStr no longer occurs ("aa" -> "a" turns "aaaa" into "a"), else one pass is made.
-  // A pair equal apart from ASCII case gets one case-sensitive pass. Repetition is bounded for
-  // pairs that do not shorten the text: at most kFastReplaceMaxPasses passes, and no further
-  // pass once the text has grown beyond 4 x its original length + 1 MiB.
+  // A pair equal apart from ASCII case gets one case-sensitive pass. Each repeated pass costs
+  // only the work around the previous pass's replacements, so the whole runs in time linear in
+  // the number of replacements. Repetition is bounded for pairs that do not shorten the text: at
+  // most kFastReplaceMaxPasses passes, and no pass that would take the text beyond 4 x its
+  // original length + 1 MiB.
   static AnsiString FastReplaceA(const AnsiString& SourceStr, const AnsiString& FromStr,
                                  const AnsiString& ToStr);
   static constexpr int kFastReplaceMaxPasses = 1024;
