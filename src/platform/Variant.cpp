@@ -295,7 +295,11 @@ UnicodeString VarTypeName(uint16_t type) {
     case varString: return u"String";
     case varAny: return u"Any";
     case varUString: return u"UnicodeString";
-    default: return u"$" + platform::IntToHex(type, 4);
+    default: {
+      UnicodeString name = platform::IntToHex(type, 4);
+      name.insert(name.begin(), u'$');
+      return name;
+    }
   }
 }
 

@@ -158,7 +158,10 @@ AnsiString TqzConversion::FloatToStr(double Value, int32_t Decimals, TRoundToRan
   std::string text = FormatFixed(Value, decimals);
   if (!std::isfinite(Value)) return text;
   if (decimals == 0) {
-    if (minDecimals > 0) text += "." + std::string(static_cast<size_t>(minDecimals), '0');
+    if (minDecimals > 0) {
+      text += '.';
+      text.append(static_cast<size_t>(minDecimals), '0');
+    }
     return text;
   }
   text.append(static_cast<size_t>(minDecimals), '0');
