@@ -1,8 +1,5 @@
 #include "qzExportRun.h"
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "Clock.h"
 #include "CodePage.h"
 #include "SysUtils.h"
@@ -13,10 +10,7 @@
 #include "qzStrings.h"
 #include "qzToolsEvo2.h"
 #include "qzVeroruvUdizive.h"
-#if __has_include("qzKesta.h")
 #include "qzKesta.h"
-#define QZ_EXPORT_HAVE_KESTA 1
-#endif
 
 namespace {
 
@@ -95,18 +89,7 @@ void OpenConnections(TExportModule& module) {
 
 }  // namespace
 
-UnicodeString ExportTempPath() {
-#ifdef QZ_EXPORT_HAVE_KESTA
-  return TqzKesta::GetTempPath(true, false);
-#else
-  const char* env = std::getenv("TMPDIR");
-  std::string path = env != nullptr && *env != '\0' ? env : "/tmp";
-  if (path.back() != '/') path += '/';
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  return platform::Utf8ToWide(path);
-#endif
-}
+UnicodeString ExportTempPath() { return TqzKesta::GetTempPath(true, false); }
 
 void PrepareLookup(TExportModule& module, const UnicodeString& barcode, platform::DbDataSet& query) {
   const TExportConfig& cfg = module.Config;

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 
 #include "ExportRunCases.h"
+#include "qzBase64.h"
 #include "qzFieldReader.h"
 #include "qzIndexMapping.h"
 
@@ -51,6 +53,49 @@ TEST(ExportRunRepeat, SecondRunSendsEarlierMappedEntries) {
   second.insert(second.end(), once.begin(), once.end());
   EXPECT_EQ(requests[1].Items, second);
   EXPECT_EQ(host.module.KqfConnection->OpenCount(), 1);
+}
+
+// A server that answers "Result=ok" in lower case: the document counts as archived.
+TEST(ExportRunAnswer, LowerCaseOkIsAccepted) {
+  SqliteBackend db;
+  const std::string kqf = db.NewDatabase(), link = db.NewDatabase(), addon = db.NewDatabase();
+  exportrun::CreateTables(db, kqf, link, addon);
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string received;
+  std::thread server([&] {
+    const int c = ::accept(listener, nullptr, nullptr);
+    char buf[4096];
+    while (received.size() < 15 || received.compare(received.size() - 15, 15, "</CREATEDOCEXT>") != 0) {
+      const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      received.append(buf, static_cast<size_t>(n));
+    }
+    const std::string answer = "<RESULT><enc=mime><comp=false><" + TqzBase64::StrToBase64("Result=ok") + "><" +
+                               TqzBase64::StrToBase64("DocId=LOWER") + "></RESULT>";
+    ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+    ::close(c);
+  });
+  exportrun::Host host;
+  ASSERT_EQ(host.Send(QZWE_CMD_INIT), 0);
+  const std::string config =
+      exportrun::BaseConfig(db, kqf, link, addon, ntohs(a.sin_port)) + "<CHKPAGECOUNT=0></CONFIG>";
+  ASSERT_EQ(host.Send(QZWE_CMD_SETCONFIG, platform::Utf8ToWide(config)), 0);
+  host.Send(QZWE_CMD_NEWDOCUMENT);
+  host.Send(QZWE_CMD_ADDINDEX, u"Barcode=4714");
+  EXPECT_EQ(host.Send(QZWE_CMD_EXPORT), 0) << platform::WideToUtf8(host.Msg());
+  server.join();
+  ::close(listener);
+  EXPECT_EQ(host.Msg(), u"");
+  EXPECT_EQ(received.rfind("<CREATEDOCEXT>", 0), 0u);
+  EXPECT_EQ(db.Exec(kqf, "SELECT ZDMSTS FROM ZDMNNCI WHERE ZDMKEY = 14;"), "\xc3\xb0\n");
+  EXPECT_EQ(db.Exec(link, "SELECT ARCDOCID, KQFKEY FROM VYRKQFLINK;"), "LOWER\t14\n");
 }
 
 // The value conversions of the assignment rows.
