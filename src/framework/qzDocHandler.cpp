@@ -1,112 +1,29 @@
 #include "qzDocHandler.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <exception>
-#include <fstream>
-#include <iterator>
-#include <thread>
 
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
-#include "Guid.h"
 #include "Variant.h"
 #include "qzBase64.h"
 #include "qzConversion.h"
+#include "qzFiles.h"
 #include "qzStrings.h"
+#include "qzTools.h"
 #include "qzVeroruvUdizive.h"
 
 namespace {
 
 // ---- file helpers -----------------------------------------------------------------------------
 
-std::string PathOf(const UnicodeString& name) { return platform::WideToUtf8(name); }
-
-// Position just after the last folder separator ("\" or "/"), 0 when there is none.
-size_t NameStart(std::u16string_view path) {
-  size_t sep = path.find_last_of(u"\\/");
-  return sep == std::u16string_view::npos ? 0 : sep + 1;
-}
-
-// The file name without folder and without its last extension.
-UnicodeString ExtractPureFileName(const UnicodeString& path) {
-  std::u16string_view name = std::u16string_view(path).substr(NameStart(path));
-  size_t dot = name.rfind(u'.');
-  return UnicodeString(dot == std::u16string_view::npos ? name : name.substr(0, dot));
-}
-
 // The extension of the file name including its dot; empty when the name has none.
 UnicodeString ExtractFileExt(const UnicodeString& path) {
-  std::u16string_view name = std::u16string_view(path).substr(NameStart(path));
+  const size_t sep = path.find_last_of(u"\\/");
+  std::u16string_view name = std::u16string_view(path).substr(sep == UnicodeString::npos ? 0 : sep + 1);
   size_t dot = name.rfind(u'.');
   return dot == std::u16string_view::npos ? UnicodeString() : UnicodeString(name.substr(dot));
-}
-
-uint64_t SizeOfFile(const UnicodeString& name) {
-  if (name.empty()) return 0;
-  struct stat st {};
-  if (::stat(PathOf(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  return static_cast<uint64_t>(st.st_size);
-}
-
-// Deletes a file with up to 10 attempts, 100 ms apart; true when it no longer exists.
-bool ForceDeleteFile(const UnicodeString& name) {
-  const std::string path = PathOf(name);
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-    ::chmod(path.c_str(), 0644);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) != 0;
-}
-
-// MIME type by extension (without dot, lower-case); the empty extension is
-// "application/octet-stream"; unknown extensions give the empty text.
-UnicodeString MimeTypeOf(const UnicodeString& fileName) {
-  static const std::pair<std::u16string_view, std::u16string_view> table[] = {
-      {u"", u"application/octet-stream"}, {u"bmp", u"image/bmp"}, {u"csv", u"text/csv"},
-      {u"doc", u"application/msword"},
-      {u"docx", u"application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
-      {u"eml", u"message/rfc822"}, {u"gif", u"image/gif"}, {u"htm", u"text/html"}, {u"html", u"text/html"},
-      {u"jpeg", u"image/jpeg"}, {u"jpg", u"image/jpeg"}, {u"json", u"application/json"},
-      {u"msg", u"application/vnd.ms-outlook"}, {u"pdf", u"application/pdf"}, {u"png", u"image/png"},
-      {u"rtf", u"application/rtf"}, {u"tif", u"image/tiff"}, {u"tiff", u"image/tiff"},
-      {u"txt", u"text/plain"}, {u"xls", u"application/vnd.ms-excel"},
-      {u"xlsx", u"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
-      {u"xml", u"application/xml"}, {u"zip", u"application/zip"},
-  };
-  UnicodeString ext = ExtractFileExt(fileName);
-  if (!ext.empty()) ext.erase(0, 1);
-  ext = platform::LowerW(ext);
-  for (const auto& [e, mime] : table)
-    if (ext == e) return UnicodeString(mime);
-  return {};
-}
-
-// A new identifier: the 32 upper-case hexadecimal digits of a new GUID.
-AnsiString CreateId() {
-  std::string text = platform::GuidToString(platform::NewGuid());
-  AnsiString id;
-  for (char c : text)
-    if (c != '{' && c != '}' && c != '-') id.push_back(c);
-  return id;
-}
-
-bool ReadFile(const UnicodeString& name, AnsiString& data) {
-  std::ifstream in(PathOf(name), std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return false;
-  in.seekg(0, std::ios::beg);
-  data.resize(static_cast<size_t>(size));
-  in.read(data.data(), size);
-  return in.gcount() == size;
 }
 
 // ---- request helpers ------------------------------------------------------------------------
@@ -170,7 +87,7 @@ std::vector<AnsiString> SplitBase64List(const AnsiString& value) {
 
 TqzDocument::TqzDocument() {
   try {
-    Id = CreateId();
+    Id = TqzTools::CreateId().str();
   } catch (const std::exception&) {
     // An identifier that cannot be made stays empty.
   }
@@ -211,13 +128,13 @@ bool TqzDocument::AddBlob(const UnicodeString& FileName, const UnicodeString& Na
       }
     if (slot == Blobs.size()) Blobs.emplace_back();
     TqzDocumentBlob& blob = Blobs[slot];
-    blob.Name = Name.empty() && !FileName.empty() ? ExtractPureFileName(FileName) : Name;
+    blob.Name = Name.empty() && !FileName.empty() ? TqzFiles::ExtractPureFileName(FileName) : Name;
     blob.FileName = FileName;
     blob.Data = Data;
     blob.Origin = Origin;
     blob.Extension = platform::UpperW(ExtractFileExt(FileName));
-    blob.MimeType = platform::UpperW(MimeTypeOf(FileName));
-    blob.Size = static_cast<uint32_t>(!Data.empty() ? Data.size() : SizeOfFile(FileName));
+    blob.MimeType = platform::UpperW(TqzFiles::GetMIMEType(FileName, UnicodeString()));
+    blob.Size = static_cast<uint32_t>(!Data.empty() ? static_cast<int64_t>(Data.size()) : TqzFiles::GetSizeOfFile(FileName));
     blob.Active = true;
     return true;
   } catch (const std::exception&) {
@@ -299,7 +216,7 @@ bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& U
     Message = kProcessing + ErrorText(std::current_exception()) + u")";
     // Every file fetched so far (all of them lie in TempPath) is removed; the entries stay.
     for (const TqzDocumentBlob& blob : Document.Blobs)
-      if (!blob.FileName.empty()) ForceDeleteFile(blob.FileName);
+      if (!blob.FileName.empty()) TqzFiles::ForceDeleteFile(blob.FileName);
     return false;
   }
 }
@@ -332,9 +249,10 @@ bool TqzVeroruvUdizive::ArchiveDocument(TqzDocument& Document, const AnsiString&
       if (!blob.Active) continue;
       if (BlobsByRef) Fail(u"function not supported (byref)");
       if (blob.Data.empty()) {
-        AnsiString content;
-        if (!ReadFile(blob.FileName, content)) Fail(u"blob file cannot be read (" + blob.FileName + u")");
-        AddObjectContentComParam(platform::WideToAnsi(blob.FileName), content, items);
+        // Read straight into its item (the whole file, or the operation fails).
+        if (!TqzComProtocol::AddObjectFilePath(platform::WideToUtf8(blob.FileName), platform::WideToAnsi(blob.FileName),
+                                               items))
+          Fail(u"blob file cannot be read (" + blob.FileName + u")");
       } else {
         AddObjectContentComParam(platform::WideToAnsi(blob.FileName), blob.Data, items);
       }

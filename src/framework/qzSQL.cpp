@@ -4,13 +4,14 @@
 
 #include <array>
 #include <memory>
-#include <random>
 
 #include "Clock.h"
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "Variant.h"
 #include "qzADO.h"
+#include "qzFiles.h"
+#include "qzTools.h"
 #include "qzToolsEvo2.h"
 
 namespace {
@@ -37,30 +38,13 @@ UnicodeString ProgramPureName() {
   ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
   if (n <= 0) return {};
   exe.resize(static_cast<size_t>(n));
-  size_t slash = exe.find_last_of('/');
-  std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
-  size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return platform::Utf8ToWide(name);
-}
-
-// Five upper-case hexadecimal digits of a new random identifier.
-UnicodeString NewIdDigits() {
-  static const char16_t digits[] = u"0123456789ABCDEF";
-  std::random_device rd;
-  uint32_t bits = rd();
-  UnicodeString out;
-  for (int i = 0; i < 5; ++i) {
-    out.push_back(digits[bits & 15]);
-    bits >>= 4;
-  }
-  return out;
+  return TqzFiles::ExtractPureFileName(platform::Utf8ToWide(exe));
 }
 
 }  // namespace
 
 UnicodeString TqzSQL::CreateTransactionId() {
-  UnicodeString id = u"QZTA" + platform::FormatDateTime(u"hhnnsszzz", platform::Now()) + u"_" + NewIdDigits() + u"_";
+  UnicodeString id = u"QZTA" + platform::FormatDateTime(u"hhnnsszzz", platform::Now()) + u"_" + platform::AnsiToWide(TqzTools::CreateId().str().substr(0, 5)) + u"_";
   for (char16_t c : UpperCaseStr(ProgramPureName())) {
     bool plain = (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
     id.push_back(plain ? c : u'_');

@@ -1,6 +1,5 @@
 #include "qzVeroruvUdizive.h"
 
-#include <cstdlib>
 #include <exception>
 #include <filesystem>
 
@@ -8,6 +7,7 @@
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "qzBase64.h"
+#include "qzKesta.h"
 
 namespace {
 
@@ -25,14 +25,6 @@ void MoveItems(std::vector<TqzComItem>& from, TComResExt& to) {
   to = std::move(parts);
 }
 
-// The system's temporary folder with a trailing "/".
-UnicodeString SystemTempPath() {
-  const char* env = std::getenv("TMPDIR");
-  std::string path = env != nullptr && *env != '\0' ? env : "/tmp";
-  if (path.back() != '/') path += '/';
-  return platform::Utf8ToWide(path);
-}
-
 }  // namespace
 
 TqzVeroruvUdizive::TqzVeroruvUdizive() { InitTempPath(UnicodeString()); }
@@ -43,7 +35,13 @@ TqzVeroruvUdizive::~TqzVeroruvUdizive() = default;
 
 void TqzVeroruvUdizive::InitTempPath(const UnicodeString& tempPath) {
   try {
-    UnicodeString path = tempPath.empty() ? SystemTempPath() : tempPath;
+    if (tempPath.empty()) {
+      // The installation's temporary folder (created when missing), without the per-instance
+      // subfolder.
+      TempPath = TqzKesta::GetTempPath(true, false);
+      return;
+    }
+    UnicodeString path = tempPath;
     if (path.back() != u'/' && path.back() != u'\\') path += u'/';
     TempPath = path;
     std::filesystem::create_directories(std::filesystem::path(platform::WideToUtf8(path)));

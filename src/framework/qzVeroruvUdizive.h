@@ -37,8 +37,8 @@ class TqzDocument;
 class TqzVeroruvUdizive {
  public:
   // Defaults: Server "localhost", Port 4470, ConWait 3000 ms, ResWait 1800000 ms, TempPath the
-  // system's temporary folder (created when missing). Never fails: an error while setting the
-  // defaults is put into Message.
+  // installation's temporary folder (TqzKesta::GetTempPath(true, false), created when missing).
+  // Never fails: an error while setting the defaults is put into Message.
   TqzVeroruvUdizive();
   // The same with the given temporary folder (created when missing).
   explicit TqzVeroruvUdizive(const UnicodeString& tempPath);

@@ -151,6 +151,28 @@ TEST(ArchiveFraming, LargeItemsEncodeLikeTheCodec) {
   }
 }
 
+// Without an installation the default folder for fetched files is the user's temporary folder,
+// created when missing.
+TEST(ArchiveClient, DefaultTempPathIsTheInstallationsTemporaryFolder) {
+  qztest::TempDir dir("qzarchtmp");
+  const std::string tmp = dir.Path() + "/user-temp";
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  const char* oldReg = std::getenv("KESTA_REGISTRY_DIR");
+  const std::string savedReg = oldReg ? oldReg : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  ::setenv("KESTA_REGISTRY_DIR", dir.Path().c_str(), 1);
+  ::unsetenv("KESTASYS");
+  {
+    TqzVeroruvUdizive client;
+    EXPECT_EQ(client.TempPath, platform::Utf8ToWide(tmp + "/"));
+    EXPECT_TRUE(client.Message.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(tmp));
+  }
+  if (oldTmp) ::setenv("TMPDIR", savedTmp.c_str(), 1); else ::unsetenv("TMPDIR");
+  if (oldReg) ::setenv("KESTA_REGISTRY_DIR", savedReg.c_str(), 1); else ::unsetenv("KESTA_REGISTRY_DIR");
+}
+
 // ---- parser ----------------------------------------------------------------------------------
 
 struct ParseCase {

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -34,11 +35,11 @@
 
 #include "CaseMap.h"
 #include "CodePage.h"
-#include "Guid.h"
 #include "Socket.h"
 #include "qzBase64.h"
 #include "qzComProtocol.h"
 #include "qzDocHandler.h"
+#include "qzTools.h"
 
 namespace fs = std::filesystem;
 
@@ -65,12 +66,7 @@ void Log(const std::string& line) {
   std::cerr << stamp << " " << line << std::endl;
 }
 
-AnsiString NewDocId() {
-  AnsiString id;
-  for (char c : platform::GuidToString(platform::NewGuid()))
-    if (c != '{' && c != '}' && c != '-') id.push_back(c);
-  return id;
-}
+AnsiString NewDocId() { return TqzTools::CreateId().str(); }
 
 AnsiString Answer(std::vector<std::pair<std::string, std::string>> items) {
   std::vector<AnsiString> list;
@@ -94,9 +90,16 @@ nlohmann::json ReadIndex(const fs::path& dir) {
   return j.is_discarded() ? nlohmann::json(nullptr) : j;
 }
 
-AnsiString CreateDocument(const Options& opt, const std::vector<TqzComItem>& items, std::string& logNote) {
-  const AnsiString docId = NewDocId();
-  const fs::path temp = opt.store / (".new-" + docId);
+// Writes a file whole; raises when it cannot (a document is never stored half).
+void WriteWhole(const fs::path& path, std::string_view data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+AnsiString StoreDocument(const Options& opt, const std::vector<TqzComItem>& items, const AnsiString& docId,
+                         const fs::path& temp, std::string& logNote) {
   fs::create_directories(temp);
   nlohmann::json index = {{"DocId", docId}, {"Params", nlohmann::json::object()}, {"Index", nlohmann::json::array()},
                           {"Files", nlohmann::json::array()}};
@@ -109,7 +112,7 @@ AnsiString CreateDocument(const Options& opt, const std::vector<TqzComItem>& ite
       std::snprintf(name, sizeof(name), "%s_%04d", docId.c_str(), ++n);
       std::string file = name;
       if (!ext.empty() && TqzDocument::IsPlainFileName(ext)) file += "." + ext;
-      std::ofstream(temp / file, std::ios::binary).write(item.Value.data(), static_cast<std::streamsize>(item.Value.size()));
+      WriteWhole(temp / file, item.Value);
       index["Files"].push_back(file);
     } else if (item.Param.rfind("IDX", 0) == 0) {
       index["Index"].push_back({platform::AnsiToUtf8(item.OrgParam.substr(3)), platform::AnsiToUtf8(item.Value)});
@@ -117,10 +120,24 @@ AnsiString CreateDocument(const Options& opt, const std::vector<TqzComItem>& ite
       index["Params"][platform::AnsiToUtf8(item.Param)] = platform::AnsiToUtf8(item.Value);
     }
   }
-  std::ofstream(temp / "index.json") << index.dump(1);
+  WriteWhole(temp / "index.json", index.dump(1));
   fs::rename(temp, opt.store / docId);
   logNote = docId + " (" + std::to_string(n) + " files)";
   return Answer({{"Result", "OK"}, {"DocId", docId}, {"Message", "document stored"}});
+}
+
+// A new document is written into a hidden folder and renamed when complete; on any failure the
+// folder goes again.
+AnsiString CreateDocument(const Options& opt, const std::vector<TqzComItem>& items, std::string& logNote) {
+  const AnsiString docId = NewDocId();
+  const fs::path temp = opt.store / (".new-" + docId);
+  try {
+    return StoreDocument(opt, items, docId, temp, logNote);
+  } catch (...) {
+    std::error_code ec;
+    fs::remove_all(temp, ec);
+    throw;
+  }
 }
 
 AnsiString GetDocument(const Options& opt, const std::vector<TqzComItem>& items, std::string& logNote) {
@@ -223,7 +240,15 @@ void Serve(platform::TcpSocket socket, const Options& opt) {
         note = e.what();
       }
       if (!parsed) answer = Error("malformed request");
-      else if (type == "CREATEDOCEXT") answer = CreateDocument(opt, items, note);
+      else if (type == "CREATEDOCEXT") {
+        try {
+          answer = CreateDocument(opt, items, note);
+        } catch (const std::exception& e) {
+          // Nothing half-written stays behind, and the client learns that nothing was stored.
+          note = std::string("not stored: ") + e.what();
+          answer = Error("document not stored");
+        }
+      }
       else if (type == "GETDOCEXT") answer = GetDocument(opt, items, note);
       else if (type == "QUERYEXT") answer = Query(opt, items, note);
       else if (type == "ALIVE") answer = Answer({{"Result", "OK"}});
