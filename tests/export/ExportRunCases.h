@@ -240,9 +240,7 @@ struct Host {
   std::u16string Msg() const { return std::u16string(msg.data()); }
 };
 
-inline void CreateTables(Backend& db, const std::string& kqf, const std::string& link, const std::string& addon,
-                         bool binaryStatus = false) {
-  (void)binaryStatus;
+inline void CreateTables(Backend& db, const std::string& kqf, const std::string& link, const std::string& addon) {
   db.Exec(kqf,
           "CREATE TABLE ZDMNNCI (ZDMKEY INTEGER NOT NULL, ZDMNBC VARCHAR(40), ZDMMNU VARCHAR(3), ZDMDOC VARCHAR(10),"
           " ZDMTDT VARCHAR(14), ZDMPAG INTEGER, ZDMSUP VARCHAR(1), ZDMTNO INTEGER, ZDMADT VARCHAR(8),"
