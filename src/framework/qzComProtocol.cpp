@@ -324,7 +324,8 @@ void SendAll(platform::TcpSocket& socket, std::string_view data, int waitMs) {
   size_t done = 0;
   while (done < data.size()) {
     size_t piece = data.size() - done < TqzComProtocol::PieceSize ? data.size() - done : TqzComProtocol::PieceSize;
-    size_t n = socket.Write(data.data() + done, piece, waitMs);
+    // Pieces of one request are handed over as parts of one message; the last one sends it.
+    size_t n = socket.Write(data.data() + done, piece, waitMs, done + piece < data.size());
     done += n;
     if (n < piece) {
       std::string text = "request not sent completely (" + std::to_string(done) + " of " +

@@ -139,13 +139,13 @@ void TcpSocket::Connect(const std::string& host, int port, int connectTimeoutMs,
   if (fd_ < 0) RaiseSocketError("cannot connect to " + host + ":" + service, err);
 }
 
-size_t TcpSocket::Write(const char* data, size_t size, int timeoutMs) {
+size_t TcpSocket::Write(const char* data, size_t size, int timeoutMs, bool more) {
   if (fd_ < 0) return 0;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::send(fd_, data + done, size - done, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd_, data + done, size - done, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;

@@ -40,8 +40,10 @@ class TcpSocket {
 
   // Writes at most `size` bytes, waiting at most timeoutMs for the socket to take them.
   // Returns the number of bytes written: less than `size` (possibly 0) when the time ran out.
-  // Raises ESocketError on a connection error.
-  size_t Write(const char* data, size_t size, int timeoutMs);
+  // Raises ESocketError on a connection error. more: further bytes follow at once, so the system
+  // may hold these back to fill larger segments (the last piece of a message passes false,
+  // which sends everything held).
+  size_t Write(const char* data, size_t size, int timeoutMs, bool more = false);
 
   // Waits at most timeoutMs for data or the peer's close. True when a read will not block.
   // Raises ESocketError on a connection error.
