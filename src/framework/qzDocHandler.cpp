@@ -204,8 +204,10 @@ bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& U
         const UnicodeString path = TempPath + platform::AnsiToWide(part.Value);
         if (!RequestServerFile("<GETBLOB><" + part.Value + "></GETBLOB>", path))
           Fail(u"blob stream exception of " + path);
-        if (!Document.AddBlob(path, UnicodeString(), AnsiString(), qzDO_FileSystem))
+        if (!Document.AddBlob(path, UnicodeString(), AnsiString(), qzDO_FileSystem)) {
+          TqzFiles::ForceDeleteFile(path);  // not in the document, so the clean-up would miss it
           Fail(u"blob stream exception of " + path);
+        }
       } else if (StartsWith(part.Param, "IDX")) {
         Document.AddField(platform::AnsiToWide(std::string_view(part.OrgParam).substr(3)),
                           platform::AnsiToWide(part.Value));
