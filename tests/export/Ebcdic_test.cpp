@@ -3,26 +3,18 @@
 // at three EBCDIC bytes, 0x59, 0xB5 and 0xBB, where it keeps its own entries.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
 #include <set>
 #include <string>
 
 #include "CodePage.h"
 #include "Ebcdic.h"
+#include "TestSupport.h"
 
 namespace {
 
 std::string Cp273Table() {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-      popen("python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)).decode(\"cp273\").encode(\"latin-1\", \"replace\"))'", "r"),
-      pclose);
-  std::string out;
-  std::array<char, 512> buf{};
-  size_t n = 0;
-  while (pipe && (n = fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
-  return out;
+  return qztest::RunPython(
+      "import sys; sys.stdout.buffer.write(bytes(range(256)).decode(\"cp273\").encode(\"latin-1\", \"replace\"))");
 }
 
 std::string AllBytes() {

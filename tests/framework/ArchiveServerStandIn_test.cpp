@@ -24,10 +24,7 @@ extern char** environ;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qztest::ReadFile;
 
 // The built server as a child process; its first output line names the port it listens on.
 class StandIn {

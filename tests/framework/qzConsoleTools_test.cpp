@@ -19,27 +19,16 @@
 #include <thread>
 
 #include "CodePage.h"
-#include "DbFixtures.h"
 #include "NamedMutex.h"
 #include "Registry.h"
+#include "TestSupport.h"
 
 namespace {
 
 using platform::Utf8ToWide;
 using platform::WideToUtf8;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using qztest::ScopedEnv;
 
 // Replaces the command line for one test.
 class CommandLine {
@@ -47,13 +36,6 @@ class CommandLine {
   explicit CommandLine(std::vector<UnicodeString> args) { TqzConsoleTools::SetCommandLine(std::move(args)); }
   ~CommandLine() { TqzConsoleTools::ResetCommandLine(); }
 };
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // ---- The command line --------------------------------------------------------------------------
 
@@ -268,7 +250,7 @@ TEST(qzConsoleToolsConsole, WithoutATerminal) {
   ::waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadAll(file), "Scan Service\n");  // the title as a plain line, no screen sequences
+  EXPECT_EQ(qztest::ReadFile(file), "Scan Service\n");  // the title as a plain line, no screen sequences
 }
 
 TEST(qzConsoleToolsConsole, ConsoleSettingsInTheUserHive) {
@@ -277,7 +259,7 @@ TEST(qzConsoleToolsConsole, ConsoleSettingsInTheUserHive) {
   CommandLine cl({u"/opt/kesta/bin/scan svc"});
   TqzConsoleTools tools;
   ASSERT_TRUE(tools.RegisterConsoleSettings());
-  const std::string hive = ReadAll(reg.Path() + "/HKCU.reg");
+  const std::string hive = qztest::ReadFile(reg.Path() + "/HKCU.reg");
   // The Windows packing of the numbers: high word lines/height, low word columns/width.
   for (const char* line : {"[HKEY_CURRENT_USER\\Console\\_opt_kesta_bin_scan svc]", "\"FaceName\"=\"Consolas\"",
                            "\"CodePage\"=dword:0000fde9", "\"FontSize\"=dword:000e0006",

@@ -19,6 +19,7 @@
 #include "DbFixtures.h"
 #include "Exceptions.h"
 #include "Registry.h"
+#include "TestSupport.h"
 #include "Udl.h"
 #include "qzConsoleTools.h"
 #include "qzVersionTools.h"
@@ -45,20 +46,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using qztest::ScopedEnv;
 
 // One machine: T/reg (hives), T/bin/svc.exe (the executable), T/inst (installation root
 // candidate), T/env (KESTASYS candidate), T/systemp (the system's temporary folder), T/xdg (the

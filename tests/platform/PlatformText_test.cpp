@@ -20,23 +20,14 @@
 #include "Exceptions.h"
 #include "FormatSettings.h"
 #include "SysUtils.h"
+#include "TestSupport.h"
 #include "Variant.h"
 
 namespace {
 
-std::string RunPython(const std::string& script) {
-  const std::string cmd = "python3 -c '" + script + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
-  std::string out;
-  std::array<char, 4096> buf{};
-  size_t n = 0;
-  while (pipe && (n = fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
-  return out;
-}
-
 // Python's decoding of all 256 bytes, as hex code points, one per line ("-" when undefined).
 std::vector<int> PythonTable(const std::string& codec, const std::string& errors) {
-  const std::string out = RunPython(
+  const std::string out = qztest::RunPython(
       "import codecs\n"
       "for b in range(256):\n"
       "  try: print(ord(bytes([b]).decode(\"" + codec + "\", \"" + errors + "\")))\n"
@@ -91,7 +82,7 @@ TEST(CodePage, Utf8RoundTripAndInvalidInput) {
 TEST(CaseMap, SimpleMappingKeepsLengthAndMatchesPythonPerCharacter) {
   // Every BMP character whose Python upper case is one character must map to it. Characters whose
   // full upper case is longer (ß, ŉ, Greek with iota subscript) have no one-character oracle here.
-  const std::string out = RunPython(
+  const std::string out = qztest::RunPython(
       "import sys\n"
       "for c in range(0x80, 0x2000):\n"
       "  if 0xD800 <= c <= 0xDFFF: continue\n"
@@ -149,7 +140,7 @@ TEST(SysUtils, TrimAndIntegers) {
 
 TEST(SysUtils, DayNumbersMatchPythonOrdinals) {
   // python: (date(y,m,d) - date(1899,12,30)).days
-  const std::string out = RunPython(
+  const std::string out = qztest::RunPython(
       "from datetime import date\n"
       "for (y,m,d) in [(1,1,1),(1899,12,30),(1900,2,28),(1900,3,1),(2000,2,29),(2024,12,31),(9999,12,31),(1600,3,1)]:\n"
       "  print(y, m, d, (date(y,m,d)-date(1899,12,30)).days, date(y,m,d).isoweekday() % 7 + 1)\n");

@@ -13,10 +13,13 @@
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "TestSupport.h"
 
 using namespace platform;
 
 namespace {
+
+using qztest::ReadFile;
 
 class RegistryFileTest : public ::testing::Test {
  protected:
@@ -33,12 +36,6 @@ class RegistryFileTest : public ::testing::Test {
   std::string HivePath(RootKey root) const { return HiveFilePath(root); }
   void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-  }
-  std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
   }
   static std::string Utf16Le(const std::string& utf8) {
     std::string out = "\xFF\xFE";

@@ -46,20 +46,6 @@ std::string Join(const std::vector<std::string>& argv) {
   return s;
 }
 
-std::vector<char*> CStrings(std::vector<std::string>& items) {
-  std::vector<char*> out;
-  for (auto& s : items) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 bool FileExists(const std::string& path) {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0;
@@ -161,93 +147,6 @@ std::string TemplateDataDir() {
 }
 
 }  // namespace
-
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
-                         const std::vector<std::string>& extraEnv) {
-  int in[2], out[2], err[2];
-  if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  std::vector<std::string> args = argv;
-  std::vector<char*> cargs = CStrings(args);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  for (const auto& e : extraEnv) env.push_back(e);
-  std::vector<char*> cenv = CStrings(env);
-
-  pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-    ::execvpe(cargs[0], cargs.data(), cenv.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", cargs[0], std::strerror(errno));
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  ProcessResult result;
-  size_t written = 0;
-  int inFd = in[1];
-  if (input.empty()) {
-    ::close(inFd);
-    inFd = -1;
-  } else {
-    ::fcntl(inFd, F_SETFL, ::fcntl(inFd, F_GETFL) | O_NONBLOCK);
-  }
-  int outFd = out[0], errFd = err[0];
-  char buf[65536];
-  while (outFd >= 0 || errFd >= 0 || inFd >= 0) {
-    pollfd fds[3];
-    int n = 0;
-    if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
-    if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
-    if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
-    if (::poll(fds, n, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < n; ++i) {
-      if (fds[i].revents == 0) continue;
-      if (fds[i].fd == inFd) {
-        ssize_t w = ::write(inFd, input.data() + written, input.size() - written);
-        if (w > 0) written += static_cast<size_t>(w);
-        if (w < 0 && errno != EAGAIN) written = input.size();
-        if (written >= input.size()) {
-          ::close(inFd);
-          inFd = -1;
-        }
-      } else {
-        ssize_t r = ::read(fds[i].fd, buf, sizeof buf);
-        if (r > 0) {
-          (fds[i].fd == outFd ? result.Out : result.Err).append(buf, static_cast<size_t>(r));
-        } else if (r == 0 || errno != EINTR) {
-          ::close(fds[i].fd);
-          (fds[i].fd == outFd ? outFd : errFd) = -1;
-        }
-      }
-    }
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
-}
-
-TempDir::TempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
 
 std::vector<std::vector<std::string>> SplitRows(const std::string& output) {
   std::vector<std::vector<std::string>> rows;

@@ -22,33 +22,10 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "TestSupport.h"
 #include "Text.h"
 
 namespace qztest {
-
-struct ProcessResult {
-  int ExitCode = -1;
-  std::string Out;  // stdout
-  std::string Err;  // stderr
-};
-
-// Runs a program (argv[0] looked up in PATH) with the given stdin text and waits for it.
-// Extra environment entries ("NAME=value") are added to the inherited environment.
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = {},
-                         const std::vector<std::string>& extraEnv = {});
-
-// A fresh temporary folder, removed with everything in it when the object goes.
-class TempDir {
- public:
-  explicit TempDir(const std::string& prefix = "qztest");
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Splits client output into rows and columns (tab-separated lines).
 std::vector<std::vector<std::string>> SplitRows(const std::string& output);

@@ -106,14 +106,6 @@ std::string BuildPeFixture(const std::string& dir, const std::string& name, cons
   return outPath;
 }
 
-std::string RunPython(const std::string& script, const std::vector<std::string>& args) {
-  std::string cmd = "/usr/bin/python3 -c " + Quote(script);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  auto [rc, out] = Run(cmd);
-  if (rc != 0) throw std::runtime_error("python3 failed: " + out);
-  return out;
-}
-
 std::vector<uint8_t> ReadobjVersionResource(const std::string& file) {
   auto [rc, out] = Run(FindTool("llvm-readobj") + " --coff-resources " + Quote(file));
   if (rc != 0) throw std::runtime_error("llvm-readobj failed: " + out);

@@ -28,10 +28,6 @@ std::string PeToolsMissing();
 // when a tool fails.
 std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureSpec& spec);
 
-// Runs `/usr/bin/python3 -c script args...` and returns its standard output; raises
-// std::runtime_error when it fails.
-std::string RunPython(const std::string& script, const std::vector<std::string>& args);
-
 // The bytes of the version resource as llvm-readobj --coff-resources dumps them.
 std::vector<uint8_t> ReadobjVersionResource(const std::string& file);
 

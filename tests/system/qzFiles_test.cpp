@@ -15,8 +15,8 @@
 #include <string>
 
 #include "CodePage.h"
-#include "DbFixtures.h"
 #include "Registry.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -40,19 +40,7 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using qztest::ScopedEnv;
 
 // ---- Paths and names ---------------------------------------------------------------------------
 

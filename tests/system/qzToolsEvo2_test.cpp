@@ -14,37 +14,12 @@
 
 #include "CodePage.h"
 #include "StringList.h"
+#include "TestSupport.h"
 #include "qzToolsEvo2.h"
 
 namespace {
 
 std::string N(const UnicodeString& w) { return platform::WideToUtf8(w); }
-
-// Runs a python3 script with the given standard input and returns its standard output.
-std::string RunPython(const std::string& script, const std::string& input = std::string()) {
-  char spath[] = "/tmp/qzToolsEvo2_pyXXXXXX";
-  char ipath[] = "/tmp/qzToolsEvo2_inXXXXXX";
-  const int sfd = mkstemp(spath);
-  const int ifd = mkstemp(ipath);
-  EXPECT_GE(sfd, 0);
-  EXPECT_GE(ifd, 0);
-  close(sfd);
-  close(ifd);
-  std::ofstream(spath) << script;
-  std::ofstream(ipath, std::ios::binary) << input;
-  std::string out;
-  FILE* pipe = popen(("python3 " + std::string(spath) + " < " + ipath).c_str(), "r");
-  EXPECT_NE(pipe, nullptr);
-  if (pipe) {
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0);
-  }
-  std::remove(spath);
-  std::remove(ipath);
-  return out;
-}
 
 std::vector<std::string> Items(const TStrings& list) {
   std::vector<std::string> v;
@@ -60,7 +35,7 @@ using Strs = std::vector<std::string>;
 // must agree; where python's full mapping expands (ß -> SS), the unit keeps its length here.
 // Units unassigned in python's Unicode version are left out (the ICU data may be newer).
 TEST(CaseConversionTests, EveryUnitAgainstPython) {
-  const std::string out = RunPython(
+  const std::string out = qztest::RunPython(
       "import sys, unicodedata\n"
       "w = sys.stdout.write\n"
       "for c in range(0x10000):\n"
@@ -308,7 +283,7 @@ TEST(ToolsHelperTests, PrepareXMLStringWParsesAsXml) {
     input += N(TqzToolsParams::PrepareXMLStringW(s, true));
     input.push_back('\0');
   }
-  const std::string result = RunPython(script.str(), input);
+  const std::string result = qztest::RunPython(script.str(), {}, input);
 
   auto fromHex = [](const std::string& hex) {
     UnicodeString s;

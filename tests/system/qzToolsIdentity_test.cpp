@@ -16,7 +16,7 @@
 
 #include "CodePage.h"
 #include "Exceptions.h"
-#include "PeFixtures.h"
+#include "TestSupport.h"
 #include "Udl.h"
 #include "qzRegistry.h"
 #include "qzTools.h"
@@ -30,13 +30,6 @@ std::string Python(const std::string& script) {
   std::string out = qztest::RunPython(script, {});
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Sets environment variables for one test and puts the old values back afterwards.
@@ -65,16 +58,6 @@ class EnvGuard {
     saved_[name] = {v != nullptr, v ? v : ""};
   }
   std::map<std::string, std::pair<bool, std::string>> saved_;
-};
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/qzident-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string path;
 };
 
 TEST(IdentityTest, IdsAreNewUpperCaseHexGuids) {
@@ -189,21 +172,21 @@ TEST(IdentityTest, UserLanguageFromTheLocale) {
 }
 
 TEST(IdentityTest, ShellFoldersFollowXdg) {
-  TempDir home;
+  qztest::TempDir home("qzident");
   EnvGuard env;
-  env.Set("HOME", home.path.c_str());
+  env.Set("HOME", home.Path().c_str());
   env.Set("XDG_DATA_HOME", nullptr);
   env.Set("XDG_CONFIG_HOME", nullptr);
   env.Set("XDG_CACHE_HOME", nullptr);
-  std::filesystem::create_directories(home.path + "/.config");
-  std::ofstream(home.path + "/.config/user-dirs.dirs") << "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+  std::filesystem::create_directories(home.Path() + "/.config");
+  std::ofstream(home.Path() + "/.config/user-dirs.dirs") << "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
   struct Case {
     int32_t csidl;
     std::string expected;
   };
-  for (const Case& c : {Case{28, home.path + "/.local/share/"}, Case{26, home.path + "/.config/"},
-                        Case{32, home.path + "/.cache/"}, Case{40, home.path + "/"},
-                        Case{0, home.path + "/Schreibtisch/"}, Case{5, home.path + "/Documents/"},
+  for (const Case& c : {Case{28, home.Path() + "/.local/share/"}, Case{26, home.Path() + "/.config/"},
+                        Case{32, home.Path() + "/.cache/"}, Case{40, home.Path() + "/"},
+                        Case{0, home.Path() + "/Schreibtisch/"}, Case{5, home.Path() + "/Documents/"},
                         Case{35, "/var/lib/"}, Case{38, "/opt/"}, Case{9999, ""}, Case{-1, ""}}) {
     SCOPED_TRACE(c.csidl);
     EXPECT_EQ(WideToUtf8(TqzTools::GetSpecialFolderPath(c.csidl)), c.expected);
@@ -221,9 +204,9 @@ TEST(IdentityTest, ShellFoldersFollowXdg) {
 }
 
 TEST(IdentityTest, RegistryBackedQueries) {
-  TempDir reg;
+  qztest::TempDir reg("qzident");
   EnvGuard env;
-  env.Set("KESTA_REGISTRY_DIR", reg.path.c_str());
+  env.Set("KESTA_REGISTRY_DIR", reg.Path().c_str());
   EXPECT_EQ(TqzTools::GetProgramFilesPath(), u"");
   ASSERT_TRUE(TqzRegistry::SetValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                     u"ProgramFilesDir", Variant(u" /opt/programs "), false));
@@ -270,17 +253,17 @@ TEST(IdentityTest, DriveTypes) {
 }
 
 TEST(UdlTest, WrittenFilesMatchIconvAndReadBack) {
-  TempDir dir;
+  qztest::TempDir dir("qzident");
   const std::string conStr = "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=Grüße";
-  const std::string udl = dir.path + "/ours.udl";
+  const std::string udl = dir.Path() + "/ours.udl";
   ASSERT_TRUE(TqzTools::CreateUDLFile(Utf8ToWide(udl), Utf8ToWide(conStr)));
 
   // The same text through iconv: UTF-16 with byte-order mark, little-endian here.
   const std::string text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n" + conStr + "\r\n";
-  const std::string plain = dir.path + "/plain.txt", theirs = dir.path + "/theirs.udl";
+  const std::string plain = dir.Path() + "/plain.txt", theirs = dir.Path() + "/theirs.udl";
   std::ofstream(plain, std::ios::binary) << text;
   ASSERT_EQ(std::system(("iconv -f UTF-8 -t UTF-16 '" + plain + "' > '" + theirs + "'").c_str()), 0);
-  EXPECT_EQ(ReadAll(udl), ReadAll(theirs));
+  EXPECT_EQ(qztest::ReadFile(udl), qztest::ReadFile(theirs));
 
   for (const std::string& f : {udl, theirs}) {
     SCOPED_TRACE(f);
@@ -293,12 +276,12 @@ TEST(UdlTest, WrittenFilesMatchIconvAndReadBack) {
 }
 
 TEST(UdlTest, UnusualAndMissingFiles) {
-  TempDir dir;
-  EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.path + "/missing.udl")), u"Provider=");
-  EXPECT_THROW(ReadUdlConnectionString(dir.path + "/missing.udl"), EInOutError);
+  qztest::TempDir dir("qzident");
+  EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.Path() + "/missing.udl")), u"Provider=");
+  EXPECT_THROW(ReadUdlConnectionString(dir.Path() + "/missing.udl"), EInOutError);
   // A folder cannot be read as a file: an error, not an empty connection string.
-  EXPECT_THROW(ReadUdlConnectionString(dir.path), EInOutError);
-  EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.path)), u"Provider=");
+  EXPECT_THROW(ReadUdlConnectionString(dir.Path()), EInOutError);
+  EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(dir.Path())), u"Provider=");
 
   struct Case {
     std::string content;
@@ -316,12 +299,12 @@ TEST(UdlTest, UnusualAndMissingFiles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.content);
-    std::string f = dir.path + "/case.udl";
+    std::string f = dir.Path() + "/case.udl";
     std::ofstream(f, std::ios::binary) << c.content;
     EXPECT_EQ(TqzTools::GetConnectionstringFromUdlFile(Utf8ToWide(f)), c.expected);
     EXPECT_EQ(ReadUdlConnectionString(f), c.line);
   }
-  EXPECT_THROW(TqzTools::CreateUDLFile(Utf8ToWide(dir.path + "/no/such/dir/x.udl"), u"Provider=x"), EInOutError);
+  EXPECT_THROW(TqzTools::CreateUDLFile(Utf8ToWide(dir.Path() + "/no/such/dir/x.udl"), u"Provider=x"), EInOutError);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "Exceptions.h"
 #include "PeFile.h"
 #include "PeFixtures.h"
+#include "TestSupport.h"
 #include "qzRegistry.h"
 #include "qzToolsVersion.h"
 

@@ -16,36 +16,9 @@
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "FormatSettings.h"
+#include "TestSupport.h"
 
 namespace {
-
-std::string RunCommand(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (!pipe) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  const int rc = pclose(pipe);
-  if (status) *status = rc;
-  return out;
-}
-
-std::vector<nlohmann::json> RunOracle(const std::string& mode) {
-  const std::string cmd = std::string("python3 ") + QZ_PEERS_DIR + "/conversion_oracle.py " + mode;
-  int status = -1;
-  const std::string out = RunCommand(cmd, &status);
-  EXPECT_EQ(status, 0) << cmd;
-  std::vector<nlohmann::json> rows;
-  size_t start = 0;
-  while (start < out.size()) {
-    const size_t end = out.find('\n', start);
-    rows.push_back(nlohmann::json::parse(out.substr(start, end - start)));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return rows;
-}
 
 std::string U8(std::u16string_view s) { return platform::WideToUtf8(s); }
 
@@ -211,7 +184,7 @@ TEST(TqzConversionText, FloatToStrOfVariants) {
 }
 
 TEST(TqzConversionText, TextFormsMatchDecimalReference) {
-  const auto rows = RunOracle("texts");
+  const auto rows = qztest::RunOracle("conversion_oracle.py", {"texts"});
   ASSERT_GT(rows.size(), 200u);
   for (const auto& r : rows) {
     const double x = std::strtod(r["x"].get<std::string>().c_str(), nullptr);
@@ -300,7 +273,7 @@ TEST(TqzConversionCodePage, OemAnsiAgainstPythonCodecs) {
       "import sys\n"
       "oem = bytes(range(1, 256))\n"
       "sys.stdout.buffer.write(oem.decode('cp850').encode('cp1252', errors='replace'))\n";
-  const std::string expected = RunCommand("python3 -c \"" + script + "\"");
+  const std::string expected = qztest::RunPython(script);
   ASSERT_EQ(expected.size(), 255u);
   std::string oem;
   for (int b = 1; b < 256; ++b) oem.push_back(static_cast<char>(b));

@@ -15,26 +15,9 @@
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "TestSupport.h"
 
 namespace {
-
-std::vector<nlohmann::json> RunOracle(const std::string& mode) {
-  const std::string cmd = std::string("python3 ") + QZ_PEERS_DIR + "/math_oracle.py " + mode;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  std::vector<nlohmann::json> rows;
-  if (!pipe) return rows;
-  std::string line;
-  char buf[4096];
-  while (fgets(buf, sizeof buf, pipe)) {
-    line += buf;
-    if (!line.empty() && line.back() == '\n') {
-      rows.push_back(nlohmann::json::parse(line));
-      line.clear();
-    }
-  }
-  EXPECT_EQ(pclose(pipe), 0) << cmd;
-  return rows;
-}
 
 double ParseDouble(const std::string& s) { return std::strtod(s.c_str(), nullptr); }
 
@@ -102,7 +85,7 @@ TEST(TqzMathRounding, RoundToExtUsesTheLowByteOfDigit) {
 }
 
 TEST(TqzMathRounding, RoundToMatchesDecimalHalfUp) {
-  const auto rows = RunOracle("roundto");
+  const auto rows = qztest::RunOracle("math_oracle.py", {"roundto"});
   ASSERT_GT(rows.size(), 1000u);
   for (const auto& r : rows) {
     const double x = ParseDouble(r["x"]);
@@ -113,7 +96,7 @@ TEST(TqzMathRounding, RoundToMatchesDecimalHalfUp) {
 }
 
 TEST(TqzMathRounding, RoundExtMatchesDecimalModes) {
-  const auto rows = RunOracle("roundext");
+  const auto rows = qztest::RunOracle("math_oracle.py", {"roundext"});
   ASSERT_GT(rows.size(), 100u);
   for (const auto& r : rows) {
     const double x = ParseDouble(r["x"]);
@@ -168,7 +151,7 @@ TEST(TqzMathSimilarity, DistanceTable) {
 }
 
 TEST(TqzMathSimilarity, DistanceMatchesTextbookReference) {
-  const auto rows = RunOracle("distance");
+  const auto rows = qztest::RunOracle("math_oracle.py", {"distance"});
   ASSERT_GT(rows.size(), 100u);
   for (const auto& r : rows) {
     const UnicodeString a = W(r["a"]), b = W(r["b"]);
@@ -194,7 +177,7 @@ TEST(TqzMathSimilarity, CologneCodeTable) {
 }
 
 TEST(TqzMathSimilarity, CologneCodeMatchesReference) {
-  const auto rows = RunOracle("cologne");
+  const auto rows = qztest::RunOracle("math_oracle.py", {"cologne"});
   ASSERT_GT(rows.size(), 100u);
   for (const auto& r : rows)
     EXPECT_EQ(platform::WideToUtf8(TqzMath::GetColognePhoneticsEquivalent(W(r["word"]))),

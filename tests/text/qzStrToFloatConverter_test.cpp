@@ -12,26 +12,9 @@
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "TestSupport.h"
 
 namespace {
-
-std::vector<nlohmann::json> RunOracle(const std::string& mode) {
-  const std::string cmd = std::string("python3 ") + QZ_PEERS_DIR + "/conversion_oracle.py " + mode;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  std::vector<nlohmann::json> rows;
-  if (!pipe) return rows;
-  std::string line;
-  char buf[4096];
-  while (fgets(buf, sizeof buf, pipe)) {
-    line += buf;
-    if (!line.empty() && line.back() == '\n') {
-      rows.push_back(nlohmann::json::parse(line));
-      line.clear();
-    }
-  }
-  EXPECT_EQ(pclose(pipe), 0) << cmd;
-  return rows;
-}
 
 std::string U8(const UnicodeString& s) { return platform::WideToUtf8(s); }
 
@@ -148,7 +131,7 @@ TEST(TqzStrToFloatConverter, ParseFailureAfterAcceptance) {
 }
 
 TEST(TqzStrToFloatConverter, AmountsInNationalStyles) {
-  const auto rows = RunOracle("amounts");
+  const auto rows = qztest::RunOracle("conversion_oracle.py", {"amounts"});
   ASSERT_GT(rows.size(), 1000u);
   for (const auto& r : rows) {
     const UnicodeString text = platform::Utf8ToWide(r["text"].get<std::string>());

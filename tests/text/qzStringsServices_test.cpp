@@ -19,37 +19,11 @@
 #include "Exceptions.h"
 #include "FormatSettings.h"
 #include "SysUtils.h"
+#include "TestSupport.h"
 #include "qzStrings.h"
 #include "qzTools.h"
 
 namespace {
-
-std::string RunCommand(const std::string& cmd, int* status) {
-  std::string out;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (!pipe) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  *status = pclose(pipe);
-  return out;
-}
-
-std::vector<nlohmann::json> RunOracle(const std::string& args) {
-  const std::string cmd = std::string("python3 ") + QZ_PEERS_DIR + "/services_oracle.py " + args;
-  int status = -1;
-  const std::string out = RunCommand(cmd, &status);
-  EXPECT_EQ(status, 0) << cmd;
-  std::vector<nlohmann::json> rows;
-  size_t start = 0;
-  while (start < out.size()) {
-    const size_t end = out.find('\n', start);
-    rows.push_back(nlohmann::json::parse(out.substr(start, end - start)));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return rows;
-}
 
 std::string Hex(std::string_view bytes) {
   static const char* digits = "0123456789abcdef";
@@ -122,7 +96,7 @@ TEST(StringsServicesCompressed, PythonZlibReadsOurStreams) {
     std::ofstream f(path);
     for (const auto& s : samples) f << Hex(TqzStrings::CompressString(s)) << "\n";
   }
-  const auto rows = RunOracle("inflate " + path);
+  const auto rows = qztest::RunOracle("services_oracle.py", {"inflate", path});
   std::remove(path.c_str());
   ASSERT_EQ(rows.size(), samples.size());
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -135,7 +109,7 @@ TEST(StringsServicesCompressed, PythonZlibReadsOurStreams) {
 }
 
 TEST(StringsServicesCompressed, WeReadPythonsStreams) {
-  const auto rows = RunOracle("compress 7");
+  const auto rows = qztest::RunOracle("services_oracle.py", {"compress", "7"});
   ASSERT_GE(rows.size(), 50u);
   for (const auto& row : rows) {
     SCOPED_TRACE(row["how"].get<std::string>());
@@ -284,7 +258,7 @@ TEST(StringsServicesScript, EscapesTheTableAndNothingElse) {
 // --- Quoted-printable ------------------------------------------------------------------------
 
 TEST(StringsServicesQuotedPrintable, DecodesWhatPythonsQuopriEncodes) {
-  const auto rows = RunOracle("quopri 3");
+  const auto rows = qztest::RunOracle("services_oracle.py", {"quopri", "3"});
   ASSERT_GE(rows.size(), 80u);
   int simple = 0;
   for (const auto& row : rows) {
