@@ -16,6 +16,7 @@
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "SysUtils.h"
+#include "TextFile.h"
 
 namespace platform {
 
@@ -140,16 +141,6 @@ std::string HiveFilePath(RootKey root) {
 
 namespace {
 
-UnicodeString DecodeUtf16(const std::string& bytes, size_t start, bool bigEndian) {
-  UnicodeString out;
-  out.reserve((bytes.size() - start) / 2);
-  for (size_t i = start; i + 1 < bytes.size(); i += 2) {
-    auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    out.push_back(static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
-  }
-  return out;
-}
-
 bool StartsWithText(std::u16string_view line, std::u16string_view prefix) {
   return line.size() >= prefix.size() && SameTextW(line.substr(0, prefix.size()), prefix);
 }
@@ -159,8 +150,8 @@ class RegParser {
   RegParser(RootKey hive, RegKey& root, const std::string& fileName) : hive_(hive), root_(root), file_(fileName) {}
 
   void Parse(const std::string& bytes) {
-    UnicodeString text = Decode(bytes);
-    std::vector<UnicodeString> lines = SplitLines(text);
+    UnicodeString text = DecodeTextFileBytes(bytes, &hadBom_);
+    std::vector<UnicodeString> lines = SplitTextLines(text);
     size_t i = 0;
     // The header is the first line that is not blank.
     while (i < lines.size() && Trim(lines[i]).empty()) ++i;
@@ -175,7 +166,7 @@ class RegParser {
       regedit4_ = true;
       if (!hadBom_) {  // REGEDIT4 files are in the ANSI code page
         text = AnsiToWide(bytes);
-        lines = SplitLines(text);
+        lines = SplitTextLines(text);
       }
     } else {
       Fail(i + 1, u"unknown header \"" + header + u"\"");
@@ -203,40 +194,6 @@ class RegParser {
  private:
   [[noreturn]] void Fail(size_t line, const UnicodeString& reason) {
     throw ERegistryException(Utf8ToWide(file_) + u" line " + ToU16(std::to_string(line)) + u": " + reason);
-  }
-
-  UnicodeString Decode(const std::string& bytes) {
-    auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 && b(0) == 0xFF && b(1) == 0xFE) {
-      hadBom_ = true;
-      return DecodeUtf16(bytes, 2, false);
-    }
-    if (bytes.size() >= 2 && b(0) == 0xFE && b(1) == 0xFF) {
-      hadBom_ = true;
-      return DecodeUtf16(bytes, 2, true);
-    }
-    if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) {
-      hadBom_ = true;
-      return Utf8ToWide(std::string_view(bytes).substr(3));
-    }
-    return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : AnsiToWide(bytes);
-  }
-
-  static std::vector<UnicodeString> SplitLines(const UnicodeString& text) {
-    std::vector<UnicodeString> lines;
-    UnicodeString cur;
-    for (size_t i = 0; i < text.size(); ++i) {
-      char16_t c = text[i];
-      if (c == u'\r' || c == u'\n') {
-        lines.push_back(std::move(cur));
-        cur.clear();
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-      } else {
-        cur.push_back(c);
-      }
-    }
-    if (!cur.empty()) lines.push_back(std::move(cur));
-    return lines;
   }
 
   // A trailing backslash continues the line only in hex data ("...=hex:01,02,\").

@@ -6,6 +6,8 @@
 #include <istream>
 #include <ostream>
 
+#include "TextFile.h"
+
 // Every member of the lists is compiled here once for both text types.
 template class TStringsT<UnicodeString>;
 template class TStringsT<AnsiString>;
@@ -81,14 +83,7 @@ UnicodeString DecodeText(std::string_view bytes, TTextEncoding& detected) {
                             (u8(bytes[0]) == 0xFE && u8(bytes[1]) == 0xFF))) {
     const bool little = u8(bytes[0]) == 0xFF;
     detected = little ? TTextEncoding::Utf16LE : TTextEncoding::Utf16BE;
-    UnicodeString out;
-    out.reserve((bytes.size() - 2) / 2);
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      const unsigned lo = little ? u8(bytes[i]) : u8(bytes[i + 1]);
-      const unsigned hi = little ? u8(bytes[i + 1]) : u8(bytes[i]);
-      out.push_back(static_cast<char16_t>(lo | (hi << 8)));
-    }
-    return out;
+    return Utf16BytesToWide(bytes.substr(2), !little);
   }
   detected = TTextEncoding::Ansi;
   return AnsiToWide(bytes);
@@ -101,21 +96,8 @@ std::string EncodeText(std::u16string_view text, TTextEncoding encoding, bool wi
     case TTextEncoding::Utf16LE:
     case TTextEncoding::Utf16BE: {
       const bool little = encoding == TTextEncoding::Utf16LE;
-      std::string out;
-      out.reserve(text.size() * 2 + 2);
-      if (withPreamble) out += little ? "\xFF\xFE" : "\xFE\xFF";
-      for (char16_t c : text) {
-        const char lo = static_cast<char>(c & 0xFF);
-        const char hi = static_cast<char>(c >> 8);
-        if (little) {
-          out += lo;
-          out += hi;
-        } else {
-          out += hi;
-          out += lo;
-        }
-      }
-      return out;
+      const std::string preamble = withPreamble ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+      return preamble + WideToUtf16Bytes(text, !little);
     }
     case TTextEncoding::Ansi:
       break;

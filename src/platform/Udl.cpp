@@ -12,6 +12,7 @@
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "SysUtils.h"
+#include "TextFile.h"
 
 namespace platform {
 
@@ -40,43 +41,11 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
   return true;
 }
 
-UnicodeString DecodeText(const std::string& bytes) {
-  auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  auto utf16 = [&](size_t start, bool bigEndian) {
-    UnicodeString out;
-    for (size_t i = start; i + 1 < bytes.size(); i += 2)
-      out.push_back(static_cast<char16_t>(bigEndian ? (b(i) << 8) | b(i + 1) : (b(i + 1) << 8) | b(i)));
-    return out;
-  };
-  if (bytes.size() >= 2 && b(0) == 0xFF && b(1) == 0xFE) return utf16(2, false);
-  if (bytes.size() >= 2 && b(0) == 0xFE && b(1) == 0xFF) return utf16(2, true);
-  if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
-    return Utf8ToWide(std::string_view(bytes).substr(3));
-  return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : AnsiToWide(bytes);
-}
-
-std::vector<UnicodeString> Lines(const UnicodeString& text) {
-  std::vector<UnicodeString> lines;
-  UnicodeString cur;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      lines.push_back(std::move(cur));
-      cur.clear();
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) lines.push_back(std::move(cur));
-  return lines;
-}
-
 // Calls `entry(line)` for every entry line (not blank, not a comment) of `section`.
 template <class F>
 void ForEachEntry(const UnicodeString& text, std::u16string_view section, F entry) {
   bool inSection = false;
-  for (const UnicodeString& raw : Lines(text)) {
+  for (const UnicodeString& raw : SplitTextLines(text)) {
     UnicodeString line = Trim(raw);
     if (line.empty() || line[0] == u';') continue;
     if (line[0] == u'[') {
@@ -98,7 +67,7 @@ UnicodeString ReadUdlConnectionString(const std::string& path) {
     throw EInOutError(Utf8ToWide("Cannot read data-link file \"" + path + "\": " + std::strerror(err)));
   }
   UnicodeString result;
-  ForEachEntry(DecodeText(bytes), u"oledb", [&](const UnicodeString& line) {
+  ForEachEntry(DecodeTextFileBytes(bytes), u"oledb", [&](const UnicodeString& line) {
     result = line;
     return true;
   });
@@ -110,7 +79,7 @@ std::optional<UnicodeString> ReadIniValue(const std::string& path, std::u16strin
   std::string bytes;
   if (!ReadWhole(path, bytes)) return std::nullopt;
   std::optional<UnicodeString> result;
-  ForEachEntry(DecodeText(bytes), section, [&](const UnicodeString& line) {
+  ForEachEntry(DecodeTextFileBytes(bytes), section, [&](const UnicodeString& line) {
     size_t eq = line.find(u'=');
     if (eq == UnicodeString::npos || !SameTextW(Trim(line.substr(0, eq)), key)) return false;
     UnicodeString value = Trim(line.substr(eq + 1));
@@ -126,11 +95,7 @@ void WriteUdlFile(const std::string& path, std::u16string_view connectionString)
   UnicodeString text = u"[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n";
   text += connectionString;
   text += u"\r\n";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
+  const std::string bytes = "\xFF\xFE" + WideToUtf16Bytes(text, false);
   auto fail = [&](int err) {
     throw EInOutError(Utf8ToWide("Cannot create file \"" + path + "\". " + std::strerror(err)));
   };
