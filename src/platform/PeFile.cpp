@@ -6,31 +6,16 @@
 
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "FileIo.h"
 #include "SysUtils.h"
 
 namespace platform {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // Reads up to n bytes at offset; returns how many were read.
 size_t ReadAt(int fd, uint64_t offset, void* buf, size_t n) {
@@ -192,7 +177,7 @@ uint32_t PeChecksum(const std::vector<uint8_t>& file, uint64_t checksumOffset) {
 }  // namespace
 
 ExecutableHeader ReadExecutableHeader(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) throw EInOutError(u"Cannot open file \"" + Utf8ToWide(path) + u"\"");
   uint8_t head[64];
   size_t got = ReadAt(fd.get(), 0, head, sizeof head);
@@ -219,7 +204,7 @@ ExecutableHeader ReadExecutableHeader(const std::string& path) {
 }
 
 std::optional<PeResourceLocation> FindPeResource(const std::string& path, uint16_t type, uint16_t id) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) return std::nullopt;
   auto layout = ReadPeLayout(fd.get());
   if (!layout) return std::nullopt;
@@ -227,7 +212,7 @@ std::optional<PeResourceLocation> FindPeResource(const std::string& path, uint16
 }
 
 std::optional<std::vector<uint8_t>> ReadVersionResource(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) return std::nullopt;
   auto layout = ReadPeLayout(fd.get());
   if (!layout) return std::nullopt;
@@ -244,7 +229,7 @@ bool WriteVersionResource(const std::string& path, const std::vector<uint8_t>& b
   PeResourceLocation loc;
   PeLayout layout;
   {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok() || ::fstat(fd.get(), &st) != 0) return false;
     auto l = ReadPeLayout(fd.get());
     if (!l) return false;
@@ -259,27 +244,9 @@ bool WriteVersionResource(const std::string& path, const std::vector<uint8_t>& b
   if (layout.ChecksumOffset + 4 <= file.size() && Le32(file.data() + layout.ChecksumOffset) != 0)
     PutLe32(file.data() + layout.ChecksumOffset, PeChecksum(file, layout.ChecksumOffset));
 
-  // Temporary file beside the original, then rename over it.
-  std::random_device rd;
-  std::string tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
-  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-  if (out < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < file.size()) {
-    ssize_t w = ::write(out, file.data() + done, file.size() - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else {
-      done += static_cast<size_t>(w);
-    }
-  }
-  if (ok) ok = ::fchmod(out, st.st_mode & 07777) == 0 && ::fsync(out) == 0;
-  if (::close(out) != 0) ok = false;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  // Temporary file beside the original, then rename over it; the original's permissions stay.
+  const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
+  return ReplaceFileContent(path, bytes, st.st_mode & 07777, true) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <random>
 
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "FileIo.h"
 #include "SysUtils.h"
 #include "TextFile.h"
 
@@ -508,20 +508,6 @@ std::map<std::string, CacheEntry>& Cache() {
   return c;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 [[noreturn]] void FailIo(const std::string& what, const std::string& path) {
   int err = errno;
   throw ERegistryException(Utf8ToWide(what + " \"" + path + "\": " + std::strerror(err)));
@@ -529,7 +515,7 @@ class Fd {
 
 // The hive as it is in its file now (from the cache when the file did not change).
 std::shared_ptr<const RegKey> LoadHive(RootKey root, const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       std::lock_guard lock(CacheMutex());
@@ -582,7 +568,7 @@ bool Registry::Modify(RootKey root, const std::function<bool(RegKey&)>& change) 
   if (ec) throw ERegistryException(Utf8ToWide("cannot create registry folder \"" + dir.string() + "\": " + ec.message()));
 
   std::string lockPath = path + ".lock";
-  Fd lockFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  UniqueFd lockFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (lockFd.get() < 0) FailIo("cannot open registry lock", lockPath);
   while (::flock(lockFd.get(), LOCK_EX) != 0) {
     if (errno != EINTR) FailIo("cannot lock registry", lockPath);
@@ -596,35 +582,9 @@ bool Registry::Modify(RootKey root, const std::function<bool(RegKey&)>& change) 
   mode_t mode = 0644;
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-  std::random_device rd;
-  std::string tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
-  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (out < 0) FailIo("cannot write registry file", tmp);
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t w = ::write(out, text.data() + done, text.size() - done);
-    if (w < 0) {
-      if (errno != EINTR) ok = false;
-    } else {
-      done += static_cast<size_t>(w);
-    }
-  }
-  if (ok && ::fsync(out) != 0) ok = false;
   struct stat st {};
-  if (ok && ::fstat(out, &st) != 0) ok = false;
-  int saved = errno;
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    errno = saved;
+  if (int err = ReplaceFileContent(path, text, mode, false, &st)) {
+    errno = err;
     FailIo("cannot write registry file", path);
   }
   // The renamed file keeps its inode, size and times: cache the tree we wrote under them.

@@ -5,12 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "CaseMap.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "FileIo.h"
 #include "SysUtils.h"
 #include "TextFile.h"
 
@@ -96,31 +96,8 @@ void WriteUdlFile(const std::string& path, std::u16string_view connectionString)
   text += connectionString;
   text += u"\r\n";
   const std::string bytes = "\xFF\xFE" + WideToUtf16Bytes(text, false);
-  auto fail = [&](int err) {
+  if (int err = ReplaceFileContent(path, bytes, 0644))
     throw EInOutError(Utf8ToWide("Cannot create file \"" + path + "\". " + std::strerror(err)));
-  };
-  std::random_device rd;
-  std::string tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) fail(errno);
-  size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += static_cast<size_t>(w);
-  }
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
-    fail(err);
-  }
 }
 
 }  // namespace platform
