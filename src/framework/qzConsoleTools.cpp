@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "Module.h"
 #include "NamedMutex.h"
 #include "Registry.h"
 #include "SysUtils.h"
@@ -36,27 +35,11 @@ CommandLineState& State() {
   return state;
 }
 
-UnicodeString ExecutableFileName() {
-  std::string exe(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
-  if (n <= 0) return {};
-  exe.resize(static_cast<size_t>(n));
-  return platform::Utf8ToWide(exe);
-}
-
 std::vector<UnicodeString> ProcessArguments() {
   std::vector<UnicodeString> args;
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t end = raw.find('\0', pos);
-    if (end == std::string::npos) end = raw.size();
-    args.push_back(platform::Utf8ToWide(std::string_view(raw).substr(pos, end - pos)));
-    pos = end + 1;
-  }
+  for (const std::string& arg : platform::ProcessArguments()) args.push_back(platform::Utf8ToWide(arg));
   if (args.empty()) args.emplace_back();
-  args[0] = ExecutableFileName();
+  args[0] = platform::Utf8ToWide(platform::ProcessExecutableName());
   return args;
 }
 

@@ -1,13 +1,12 @@
 #include "qzSQL.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <memory>
 
 #include "Clock.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "Module.h"
 #include "Variant.h"
 #include "qzADO.h"
 #include "qzFiles.h"
@@ -34,10 +33,8 @@ UnicodeString ReplaceUntilGone(UnicodeString text, std::u16string_view from, std
 
 // The running program's file name without folder and extension.
 UnicodeString ProgramPureName() {
-  std::string exe(4096, '\0');
-  ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
-  if (n <= 0) return {};
-  exe.resize(static_cast<size_t>(n));
+  const std::string exe = platform::ProcessExecutableName();
+  if (exe.empty()) return {};
   return TqzFiles::ExtractPureFileName(platform::Utf8ToWide(exe));
 }
 

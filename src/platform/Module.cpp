@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace platform {
@@ -30,6 +32,20 @@ std::string ProcessExecutableName() {
     if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
     buf.resize(buf.size() * 2);
   }
+}
+
+std::vector<std::string> ProcessArguments() {
+  std::vector<std::string> args;
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t end = raw.find('\0', pos);
+    if (end == std::string::npos) end = raw.size();
+    args.push_back(raw.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return args;
 }
 
 }  // namespace platform

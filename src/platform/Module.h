@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -10,5 +11,9 @@ namespace platform {
 std::string ThisModuleFileName();
 // Full path of the running program (/proc/self/exe); empty when unknown.
 std::string ProcessExecutableName();
+// The arguments the process was started with, as it received them (/proc/self/cmdline; already
+// split, the shell has removed any quotes); argument 0 as the program was called. Empty when
+// unknown.
+std::vector<std::string> ProcessArguments();
 
 }  // namespace platform

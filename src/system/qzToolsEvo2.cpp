@@ -1,14 +1,11 @@
 #include "qzToolsEvo2.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "CaseMap.h"
 #include "CodePage.h"
+#include "Module.h"
 #include "SysUtils.h"
 #include "qzTypes.h"
 
@@ -119,21 +116,9 @@ void ScanConfigItems(std::u16string_view text, F&& onItem) {
 // process received them (already split; the shell has removed any quotes).
 std::vector<UnicodeString> CommandLineArguments() {
   std::vector<UnicodeString> args;
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t end = raw.find('\0', pos);
-    if (end == std::string::npos) end = raw.size();
-    args.push_back(platform::Utf8ToWide(std::string_view(raw).substr(pos, end - pos)));
-    pos = end + 1;
-  }
-  std::string exe(4096, '\0');
-  const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
-  if (n > 0 && !args.empty()) {
-    exe.resize(static_cast<size_t>(n));
-    args[0] = platform::Utf8ToWide(exe);
-  }
+  for (const std::string& arg : platform::ProcessArguments()) args.push_back(platform::Utf8ToWide(arg));
+  const std::string exe = platform::ProcessExecutableName();
+  if (!exe.empty() && !args.empty()) args[0] = platform::Utf8ToWide(exe);
   return args;
 }
 
