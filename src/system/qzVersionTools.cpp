@@ -36,20 +36,29 @@ std::vector<UnicodeString> Pieces(const UnicodeString& text) {
   return out;
 }
 
-// The fixed version words of a file's version block: false when there is none.
-bool FixedVersion(const std::string& path, uint32_t& high, uint32_t& low) {
+// Calls use(block, offset of the fixed part) with the version block of a file and returns its
+// answer; false when the file has no readable block with a fixed part.
+template <class F>
+bool WithFixedVersion(const std::string& path, F use) {
   auto data = platform::ReadVersionResource(path);
   if (!data) return false;
   try {
     platform::VersionBlock block(std::move(*data));
     size_t fixed = 0;
     if (!block.FixedInfoOffset(fixed)) return false;
-    high = block.ReadU32(fixed + 8);
-    low = block.ReadU32(fixed + 12);
-    return true;
+    return use(block, fixed);
   } catch (...) {
     return false;
   }
+}
+
+// The fixed version words of a file's version block: false when there is none.
+bool FixedVersion(const std::string& path, uint32_t& high, uint32_t& low) {
+  return WithFixedVersion(path, [&](const platform::VersionBlock& block, size_t fixed) {
+    high = block.ReadU32(fixed + 8);
+    low = block.ReadU32(fixed + 12);
+    return true;
+  });
 }
 
 UnicodeString TqzFileInfo::*const kInfoFields[10] = {
@@ -183,12 +192,7 @@ bool TqzVersionTools::ChangeInternalFileVersion(const UnicodeString& FileName, u
                                                 uint16_t Revision, uint16_t Build) {
   std::string path = NativePath(FileName);
   if (!FileExists(path)) return false;
-  auto data = platform::ReadVersionResource(path);
-  if (!data) return false;
-  try {
-    platform::VersionBlock block(std::move(*data));
-    size_t fixed = 0;
-    if (!block.FixedInfoOffset(fixed)) return false;
+  return WithFixedVersion(path, [&](platform::VersionBlock& block, size_t fixed) {
     uint32_t high = (static_cast<uint32_t>(Major) << 16) | Minor;
     uint32_t low = (static_cast<uint32_t>(Revision) << 16) | Build;
     block.WriteU32(fixed + 8, high);
@@ -196,9 +200,7 @@ bool TqzVersionTools::ChangeInternalFileVersion(const UnicodeString& FileName, u
     block.WriteU32(fixed + 16, high);
     block.WriteU32(fixed + 20, low);
     return platform::WriteVersionResource(path, block.Data());
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool TqzVersionTools::ChangeFileVersionInformation(const UnicodeString& FileName, const UnicodeString& Attribute,
