@@ -127,6 +127,22 @@ const TqzCipherUrlParam* FindUrlParam(const TqzCipherUrlParams& list, std::u16st
   throw Exception(u"url expired");
 }
 
+// The pass-key codec: DES in ECB mode keyed from the pass key, the cipher text in the encoded
+// alphabet. Empty when the text or the key is empty.
+AnsiString PassKeyCodec(std::string_view text, std::string_view passKey, bool encode) {
+  if (text.empty() || passKey.empty()) return {};
+  TDES des;
+  des.SetCipherMode(TCipherMode::ECB);
+  des.SetStringMode(smEncode);
+  des.InitialiseString(passKey);
+  AnsiString out;
+  if (encode)
+    des.EncString(text, out);
+  else
+    des.DecString(text, out);
+  return out;
+}
+
 }  // namespace
 
 // ---- pass-key codec -------------------------------------------------------------------------
@@ -134,25 +150,11 @@ const TqzCipherUrlParam* FindUrlParam(const TqzCipherUrlParams& list, std::u16st
 std::string_view TqzCipher::SecuID() { return K::SecuID; }
 
 AnsiString TqzCipher::EncodeString(std::string_view EncString, std::string_view PassKey) {
-  if (EncString.empty() || PassKey.empty()) return {};
-  TDES des;
-  des.SetCipherMode(TCipherMode::ECB);
-  des.SetStringMode(smEncode);
-  des.InitialiseString(PassKey);
-  AnsiString out;
-  des.EncString(EncString, out);
-  return out;
+  return PassKeyCodec(EncString, PassKey, true);
 }
 
 AnsiString TqzCipher::DecodeString(std::string_view EncString, std::string_view PassKey) {
-  if (EncString.empty() || PassKey.empty()) return {};
-  TDES des;
-  des.SetCipherMode(TCipherMode::ECB);
-  des.SetStringMode(smEncode);
-  des.InitialiseString(PassKey);
-  AnsiString out;
-  des.DecString(EncString, out);
-  return out;
+  return PassKeyCodec(EncString, PassKey, false);
 }
 
 AnsiString TqzCipher::EncodePrivateString(std::string_view EncString, std::string_view PassKey) {
