@@ -67,15 +67,7 @@ class SqliteBackend : public exportrun::Backend {
   std::vector<std::unique_ptr<qztest::SqliteDb>> dbs_;
 };
 
-inline std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using qztest::Hex;
 
 struct KqfRow {
   int key;

@@ -53,15 +53,7 @@ struct MariaDbBackend {
   static constexpr const char* LongText = "MEDIUMTEXT";
 };
 
-inline std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using qztest::Hex;
 
 inline std::string U8(const UnicodeString& s) { return platform::WideToUtf8(s); }
 

@@ -166,6 +166,16 @@ std::vector<std::vector<std::string>> SplitRows(const std::string& output) {
   return rows;
 }
 
+std::string Hex(std::string_view bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
 std::string SqliteOdbcDriver() {
   static const std::string driver =
       FindDriver({"SQLite3"}, {"libsqlite3odbc.so", "libsqlite3odbc-0.9998.so"});

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -29,6 +30,9 @@ namespace qztest {
 
 // Splits client output into rows and columns (tab-separated lines).
 std::vector<std::vector<std::string>> SplitRows(const std::string& output);
+
+// The bytes as the databases' HEX() writes them: two upper-case digits a byte.
+std::string Hex(std::string_view bytes);
 
 // The ODBC driver name or library path for SQLite3 and MariaDB, as usable after "Driver=".
 std::string SqliteOdbcDriver();
