@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "TestSupport.h"
 #include "Text.h"
 #include "qzBase64.h"
 #include "qzCRC.h"
@@ -182,15 +183,15 @@ TEST(MD5, AgreesWithOpenSslAroundBlockBoundaries) {
 }
 
 TEST(MD5, FileDigestStreamsAndRefusesWhatItCannotRead) {
-  char dir[] = "/tmp/qzmd5XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/data.bin";
+  qztest::TempDir tmp("qzmd5");
+  const std::string dir = tmp.Path();
+  std::string path = dir + "/data.bin";
   std::mt19937_64 rng(5);
   std::string content = RandomBytes(rng, 16384 * 3 + 17);  // several work-buffer loads
   { std::ofstream(path, std::ios::binary) << content; }
   EXPECT_EQ(TqzMD5::GetMD5FromFile(platform::ToU16(path)), OpenSslMd5Hex(content));
 
-  UnicodeString missing = platform::ToU16(std::string(dir) + "/missing.bin");
+  UnicodeString missing = platform::ToU16(dir + "/missing.bin");
   try {
     TqzMD5::GetMD5FromFile(missing);
     FAIL() << "no exception";
@@ -199,8 +200,6 @@ TEST(MD5, FileDigestStreamsAndRefusesWhatItCannotRead) {
   }
   // A folder exists but has no contents to digest: no digest of the empty text for it.
   EXPECT_THROW(TqzMD5::GetMD5FromFile(platform::ToU16(dir)), Exception);
-  std::remove(path.c_str());
-  rmdir(dir);
 }
 
 // Past 2^32 message bits (512 MiB) the bit count needs all 64 bits; a sparse file of zeros

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "TestSupport.h"
 #include "qzCRC.h"
 #include "qzDES.h"
 
@@ -256,21 +257,13 @@ TEST(DesState, ChainingCarriesOverUntilTheVectorIsReloaded) {
 class DesFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(mkdtemp(dir_), nullptr);
     des_.InitialiseString("filekey");
     des_.LoadIVString("iv");
   }
-  void TearDown() override {
-    for (const char* n : {"/in", "/enc", "/out"}) std::remove((std::string(dir_) + n).c_str());
-    rmdir(dir_);
-  }
-  std::string Path(const char* n) const { return std::string(dir_) + n; }
+  std::string Path(const char* n) const { return dir_.Path() + n; }
   void Write(const char* n, const std::string& s) { std::ofstream(Path(n), std::ios::binary) << s; }
-  std::string Read(const char* n) {
-    std::ifstream f(Path(n), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
-  char dir_[32] = "/tmp/qzdesXXXXXX";
+  std::string Read(const char* n) { return qztest::ReadFile(Path(n)); }
+  qztest::TempDir dir_{"qzdes"};
   TDES des_;
 };
 

@@ -23,16 +23,6 @@ using qztest::ReadFile;
 
 class RegistryFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qzreg-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ::setenv("KESTA_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("KESTA_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
-  }
   std::string HivePath(RootKey root) const { return HiveFilePath(root); }
   void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -46,7 +36,9 @@ class RegistryFileTest : public ::testing::Test {
     return out;
   }
 
-  std::string dir_;
+  qztest::TempDir tmp_{"qzreg"};
+  const std::string dir_ = tmp_.Path();
+  qztest::ScopedEnv registryDir_{"KESTA_REGISTRY_DIR", dir_};
 };
 
 RegBytes Bytes(std::initializer_list<int> b) {
@@ -253,18 +245,16 @@ TEST_F(RegistryFileTest, MissingHiveIsEmptyAndChangesOnDiskAreSeen) {
 
 TEST_F(RegistryFileTest, HiveFoldersFollowTheEnvironment) {
   EXPECT_EQ(HiveFilePath(RootKey::LocalMachine), dir_ + "/HKLM.reg");
-  ::unsetenv("KESTA_REGISTRY_DIR");
-  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-  std::string saved = oldXdg ? oldXdg : "";
-  ::setenv("XDG_CONFIG_HOME", "/x/cfg", 1);
-  EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), "/x/cfg/kesta/registry/HKCU.reg");
-  EXPECT_EQ(HiveFilePath(RootKey::LocalMachine), "/etc/kesta/registry/HKLM.reg");
-  EXPECT_EQ(HiveFilePath(RootKey::ClassesRoot), "/etc/kesta/registry/HKCR.reg");
-  ::unsetenv("XDG_CONFIG_HOME");
+  qztest::ScopedEnv noRegistryDir("KESTA_REGISTRY_DIR", nullptr);
+  {
+    qztest::ScopedEnv xdg("XDG_CONFIG_HOME", "/x/cfg");
+    EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), "/x/cfg/kesta/registry/HKCU.reg");
+    EXPECT_EQ(HiveFilePath(RootKey::LocalMachine), "/etc/kesta/registry/HKLM.reg");
+    EXPECT_EQ(HiveFilePath(RootKey::ClassesRoot), "/etc/kesta/registry/HKCR.reg");
+  }
+  qztest::ScopedEnv noXdg("XDG_CONFIG_HOME", nullptr);
   const char* home = std::getenv("HOME");
   EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), std::string(home ? home : "") + "/.config/kesta/registry/HKCU.reg");
-  if (oldXdg) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  ::setenv("KESTA_REGISTRY_DIR", dir_.c_str(), 1);
 }
 
 TEST_F(RegistryFileTest, TwoProcessesWritingOneHiveLoseNoValue) {

@@ -10,6 +10,7 @@
 #include "Clock.h"
 #include "FormatSettings.h"
 #include "SysUtils.h"
+#include "TestSupport.h"
 
 using namespace platform;
 
@@ -20,20 +21,12 @@ const UnicodeString kKey = u"SOFTWARE\\kesta\\System\\";
 class TqzRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/qzregistry-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ::setenv("KESTA_REGISTRY_DIR", dir_.c_str(), 1);
     auto fs = InvariantFormatSettings();
     fs.ShortDateFormat = u"dd/mm/yyyy";
     fs.DateSeparator = u'/';
     SetFormatSettings(fs);
   }
-  void TearDown() override {
-    ::unsetenv("KESTA_REGISTRY_DIR");
-    std::filesystem::remove_all(dir_);
-    SetFormatSettings(InvariantFormatSettings());
-  }
+  void TearDown() override { SetFormatSettings(InvariantFormatSettings()); }
   // Stores a raw value as another program would.
   static void Raw(const UnicodeString& name, uint32_t type, RegBytes data, HKEY root = HKEY_LOCAL_MACHINE) {
     Registry::Modify(root, [&](RegKey& r) {
@@ -47,7 +40,9 @@ class TqzRegistryTest : public ::testing::Test {
     const RegKey* k = Registry::Find(*keep, key);
     return k ? k->FindValue(name) : nullptr;
   }
-  std::string dir_;
+  qztest::TempDir tmp_{"qzregistry"};
+  const std::string dir_ = tmp_.Path();
+  qztest::ScopedEnv registryDir_{"KESTA_REGISTRY_DIR", dir_};
 };
 
 TEST_F(TqzRegistryTest, GetValueTypesTheResultByValueAndDefault) {
@@ -189,9 +184,8 @@ TEST_F(TqzRegistryTest, SetValueRefusesWhatItCannotStoreAndWritesNothing) {
     EXPECT_FALSE(TqzRegistry::ValueExists(HKEY_LOCAL_MACHINE, kKey, u"Bad"));
   }
   // A hive that cannot be written: False, not an exception.
-  ::setenv("KESTA_REGISTRY_DIR", "/proc/no-such-dir", 1);
+  qztest::ScopedEnv unwritable("KESTA_REGISTRY_DIR", "/proc/no-such-dir");
   EXPECT_FALSE(TqzRegistry::SetValue(HKEY_LOCAL_MACHINE, kKey, u"X", Variant(u"y"), false));
-  ::setenv("KESTA_REGISTRY_DIR", dir_.c_str(), 1);
 }
 
 TEST_F(TqzRegistryTest, DeleteValueAndDeleteKey) {
