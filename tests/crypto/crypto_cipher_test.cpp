@@ -14,6 +14,7 @@
 #include "Clock.h"
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "TestSupport.h"
 #include "qzBase64.h"
 #include "qzCipher.h"
 #include "qzCipherKeys.h"
@@ -23,11 +24,7 @@ namespace {
 
 constexpr std::string_view kAlphabet = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-std::string RandomBytes(std::mt19937_64& rng, std::size_t n, bool nonZero = false) {
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(nonZero ? 1 + rng() % 255 : rng() & 0xFF);
-  return s;
-}
+using qztest::RandomBytes;
 
 // Random UTF-16 text of letters, digits, blanks, URL specials and some non-ASCII characters.
 UnicodeString RandomText(std::mt19937_64& rng, std::size_t n) {

@@ -21,11 +21,7 @@
 
 namespace {
 
-std::string RandomBytes(std::mt19937_64& rng, std::size_t n) {
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
-  return s;
-}
+using qztest::RandomBytes;
 
 std::string OpenSslBase64(const std::string& in) {
   std::string out(4 * ((in.size() + 2) / 3) + 1, '\0');

@@ -26,11 +26,7 @@ TBlock Hex(const char* h) {
 
 std::string Bytes(const TBlock& b) { return std::string(reinterpret_cast<const char*>(b.data()), 8); }
 
-std::string RandomBytes(std::mt19937_64& rng, std::size_t n) {
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
-  return s;
-}
+using qztest::RandomBytes;
 
 template <class E>
 void ExpectRaises(const std::function<void()>& f, const char16_t* message) {

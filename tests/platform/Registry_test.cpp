@@ -20,13 +20,11 @@ using namespace platform;
 namespace {
 
 using qztest::ReadFile;
+using qztest::WriteFile;
 
 class RegistryFileTest : public ::testing::Test {
  protected:
   std::string HivePath(RootKey root) const { return HiveFilePath(root); }
-  void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
   static std::string Utf16Le(const std::string& utf8) {
     std::string out = "\xFF\xFE";
     for (char16_t c : Utf8ToWide(utf8)) {

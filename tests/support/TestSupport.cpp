@@ -161,4 +161,15 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+std::string RandomBytes(std::mt19937_64& rng, std::size_t n, bool nonZero) {
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(nonZero ? 1 + rng() % 255 : rng() & 0xFF);
+  return s;
+}
+
 }  // namespace qztest

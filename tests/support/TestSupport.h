@@ -1,6 +1,6 @@
 // Small helpers the tests share: running a child process or python3 and reading what it wrote, the
 // independent Python oracles in tests/peers, temporary folders, environment variables set for a
-// scope, and reading a whole file.
+// scope, reading and writing a whole file, random bytes.
 //
 //   qztest::TempDir dir("qzfiles");                      // removed with everything in it
 //   qztest::ScopedEnv env("TMPDIR", dir.Path());         // restored when env goes
@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,5 +74,10 @@ class ScopedEnv {
 
 // The whole file as bytes (empty when it cannot be read).
 std::string ReadFile(const std::string& path);
+// Writes the bytes as the whole file (created or replaced).
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// `n` random bytes from the generator; with `nonZero`, none of them is 0.
+std::string RandomBytes(std::mt19937_64& rng, std::size_t n, bool nonZero = false);
 
 }  // namespace qztest

@@ -25,10 +25,7 @@ using platform::WideToUtf8;
 
 UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
+using qztest::WriteFile;
 
 bool IsDir(const std::string& path) {
   struct stat st {};
