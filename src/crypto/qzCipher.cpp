@@ -243,17 +243,11 @@ AnsiString qzInternal::UrlEscape(std::string_view Value) {
 }
 
 AnsiString qzInternal::UrlUnescape(std::string_view Value) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   AnsiString out;
   out.reserve(Value.size());
   for (std::size_t i = 0; i < Value.size(); ++i) {
     if (Value[i] == '%' && i + 2 < Value.size()) {
-      int hi = hex(Value[i + 1]), lo = hex(Value[i + 2]);
+      int hi = platform::HexDigitValue(Value[i + 1]), lo = platform::HexDigitValue(Value[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;

@@ -249,13 +249,6 @@ class RegParser {
     while (pos < line.size() && (line[pos] == u' ' || line[pos] == u'\t')) ++pos;
   }
 
-  static int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-  }
-
   RegBytes HexList(std::u16string_view s, size_t lineNo) {
     RegBytes out;
     size_t i = 0;
@@ -265,8 +258,8 @@ class RegParser {
     blanks();
     while (i < s.size()) {
       int value = 0, digits = 0;
-      while (i < s.size() && HexDigit(s[i]) >= 0) {
-        value = value * 16 + HexDigit(s[i++]);
+      while (i < s.size() && HexDigitValue(s[i]) >= 0) {
+        value = value * 16 + HexDigitValue(s[i++]);
         if (++digits > 2) Fail(lineNo, u"hex byte with more than two digits");
       }
       if (digits == 0) Fail(lineNo, u"invalid hex data");
@@ -314,7 +307,7 @@ class RegParser {
       if (digits.empty() || digits.size() > 8) Fail(lineNo, u"invalid dword value");
       uint32_t v = 0;
       for (char16_t c : digits) {
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0) Fail(lineNo, u"invalid dword value");
         v = v * 16 + static_cast<uint32_t>(d);
       }
@@ -330,7 +323,7 @@ class RegParser {
         Fail(lineNo, u"invalid hex(N) type");
       uint64_t type = 0;
       for (char16_t c : data.substr(4, close - 4)) {
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0) Fail(lineNo, u"invalid hex(N) type");
         type = type * 16 + static_cast<uint64_t>(d);
       }

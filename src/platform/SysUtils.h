@@ -26,6 +26,13 @@ bool TryStrToInt64(std::u16string_view s, int64_t& value);
 bool TryStrToInt64(std::string_view s, int64_t& value);
 // Upper-case hexadecimal with at least `digits` digits.
 UnicodeString IntToHex(uint64_t value, int digits);
+// The value of one hexadecimal digit (0-9, a-f, A-F), or -1 for any other character.
+constexpr int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10;
+  if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
+  return -1;
+}
 
 // The shortest text that reads back as the same double, "." as decimal sign.
 std::string FloatToStrInvariant(double value);

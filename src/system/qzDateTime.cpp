@@ -472,11 +472,8 @@ bool HexToInt(std::u16string_view s, int32_t& out) {
   if (s.empty()) return false;
   uint64_t v = 0;
   for (char16_t c : s) {
-    int d = 0;
-    if (c >= u'0' && c <= u'9') d = c - u'0';
-    else if (c >= u'a' && c <= u'f') d = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F') d = c - u'A' + 10;
-    else return false;
+    const int d = platform::HexDigitValue(c);
+    if (d < 0) return false;
     v = v * 16 + static_cast<uint64_t>(d);
     if (v > 0xFFFFFFFFull) return false;
   }

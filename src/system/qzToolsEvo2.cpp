@@ -48,13 +48,6 @@ bool SameAsciiUpper(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The platform's integer-text rules on a text without "%".
 bool ParseInt64(std::string_view s, int64_t& value) {
   size_t i = 0;
@@ -74,7 +67,7 @@ bool ParseInt64(std::string_view s, int64_t& value) {
   if (hex) {
     if (s.size() - i > 16) return false;
     for (; i < s.size(); ++i) {
-      const int d = HexValue(s[i]);
+      const int d = platform::HexDigitValue(s[i]);
       if (d < 0) return false;
       magnitude = (magnitude << 4) | static_cast<uint64_t>(d);
     }

@@ -20,13 +20,6 @@ constexpr std::array<std::u16string_view, 21> kYesWords = {
     u"JA",  u"YES", u"OK",  u"1",    u"X",      u"TRUE", u"WAHR",    u"RICHTIG", u"KORREKT", u"RIGHT", u"YAP",
     u"OUI", u"CORRECT", u"JAU", u"YO", u"JO", u"YEP", u"YEPP", u"YAPP", u"YUP", u"Y"};
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 // Whether the digits after position `cut` of a fixed or scientific text (written with plenty of
 // extra digits, so exact) are a 5 followed by zeros only: the value lies exactly half-way.
 bool IsExactHalf(const std::string& digits, size_t cut) {
@@ -111,7 +104,7 @@ bool TqzConversion::TryParseInteger(std::u16string_view Str, int64_t& Value) {
   const uint64_t limit = negative ? uint64_t{1} << 63 : static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
   uint64_t magnitude = 0;
   for (; i < n; ++i) {
-    const int digit = HexDigit(Str[i]);
+    const int digit = platform::HexDigitValue(Str[i]);
     if (digit < 0 || digit >= base) return false;
     if (magnitude > (limit - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return false;
     magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);

@@ -14,6 +14,7 @@
 #include "Clock.h"
 #include "Exceptions.h"
 #include "HtmlText.h"
+#include "SysUtils.h"
 #include "Variant.h"
 #include "qzDateTime.h"
 #include "qzStrings.h"
@@ -294,13 +295,6 @@ AnsiString RemoveRepeatedly(const AnsiString& text, std::string_view pattern) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 AnsiString TqzStringsServices::ReplaceQuotedPrintable(const AnsiString& Content) {
@@ -316,10 +310,10 @@ AnsiString TqzStringsServices::ReplaceQuotedPrintable(const AnsiString& Content)
     const size_t codeLen = std::min<size_t>(2, text.size() - eq - 1);
     int value = -1;
     if (codeLen == 2) {
-      const int hi = HexValue(text[eq + 1]), lo = HexValue(text[eq + 2]);
+      const int hi = platform::HexDigitValue(text[eq + 1]), lo = platform::HexDigitValue(text[eq + 2]);
       if (hi >= 0 && lo >= 0) value = hi * 16 + lo;
     } else if (codeLen == 1) {
-      value = HexValue(text[eq + 1]);
+      value = platform::HexDigitValue(text[eq + 1]);
     }
     if (value >= 0) out.push_back(static_cast<char>(value));
     start = eq + 1 + codeLen;
