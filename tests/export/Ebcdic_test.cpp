@@ -48,7 +48,9 @@ TEST(Ebcdic, TableProperties) {
   const std::set<int> national = {0x43, 0x4A, 0x5A, 0x63, 0x6A, 0x7C, 0xA1, 0xC0, 0xD0, 0xDC, 0xE0, 0xEC, 0xFC};
   for (int a = 0; a < 256; ++a) {
     const auto e = static_cast<unsigned char>(a2e[a]);
-    if (!national.count(e)) EXPECT_EQ(static_cast<unsigned char>(e2a[e]), a);
+    if (!national.count(e)) {
+      EXPECT_EQ(static_cast<unsigned char>(e2a[e]), a);
+    }
   }
 }
 
