@@ -74,24 +74,24 @@ std::string PeToolsMissing() {
   return missing;
 }
 
-std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureSpec& spec) {
+std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureOptions& options) {
   std::string rcPath = dir + "/" + name + ".rc";
   std::string resPath = dir + "/" + name + ".res";
   std::string outPath = dir + "/" + name;
   std::ostringstream rc;
-  if (spec.WithVersionResource) {
+  if (options.WithVersionResource) {
     auto v = [](const uint16_t* p) {
       return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + "," + std::to_string(p[3]);
     };
     char table[16];
-    std::snprintf(table, sizeof table, "%04X%04X", spec.Language, spec.CodePage);
-    rc << "1 VERSIONINFO\nFILEVERSION " << v(spec.FileVersion) << "\nPRODUCTVERSION " << v(spec.ProductVersion)
+    std::snprintf(table, sizeof table, "%04X%04X", options.Language, options.CodePage);
+    rc << "1 VERSIONINFO\nFILEVERSION " << v(options.FileVersion) << "\nPRODUCTVERSION " << v(options.ProductVersion)
        << "\nFILEOS 0x40004\nFILETYPE 0x2\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"" << table
        << "\"\n    BEGIN\n";
-    for (const auto& [key, value] : spec.Strings) rc << "      VALUE " << RcString(key) << ", " << RcString(value) << "\n";
+    for (const auto& [key, value] : options.Strings) rc << "      VALUE " << RcString(key) << ", " << RcString(value) << "\n";
     rc << "    END\n  END\n";
-    if (spec.WithTranslation)
-      rc << "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", " << spec.Language << ", " << spec.CodePage
+    if (options.WithTranslation)
+      rc << "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", " << options.Language << ", " << options.CodePage
          << "\n  END\n";
     rc << "END\n";
   } else {
@@ -100,7 +100,7 @@ std::string BuildPeFixture(const std::string& dir, const std::string& name, cons
   std::ofstream(rcPath) << rc.str();
   auto [rc1, out1] = Run(FindTool("llvm-rc") + " /C 65001 /fo " + Quote(resPath) + " " + Quote(rcPath));
   if (rc1 != 0) throw std::runtime_error("llvm-rc failed: " + out1);
-  auto [rc2, out2] = Run(FindTool("lld-link") + " /dll /noentry /machine:" + spec.Machine + " /out:" + Quote(outPath) +
+  auto [rc2, out2] = Run(FindTool("lld-link") + " /dll /noentry /machine:" + options.Machine + " /out:" + Quote(outPath) +
                          " " + Quote(resPath));
   if (rc2 != 0) throw std::runtime_error("lld-link failed: " + out2);
   return outPath;

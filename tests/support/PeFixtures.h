@@ -9,7 +9,7 @@
 
 namespace qztest {
 
-struct PeFixtureSpec {
+struct PeFixtureOptions {
   std::string Machine = "x64";  // lld-link /machine: x86, x64, arm64
   uint16_t FileVersion[4] = {2, 1, 0, 7};
   uint16_t ProductVersion[4] = {2, 1, 0, 7};
@@ -24,9 +24,9 @@ struct PeFixtureSpec {
 // Empty when the tools are there; otherwise what is missing.
 std::string PeToolsMissing();
 
-// Builds `dir`/`name` (a DLL) from the spec; raises std::runtime_error with the tool's output
+// Builds `dir`/`name` (a DLL) from the options; raises std::runtime_error with the tool's output
 // when a tool fails.
-std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureSpec& spec);
+std::string BuildPeFixture(const std::string& dir, const std::string& name, const PeFixtureOptions& options);
 
 // The bytes of the version resource as llvm-readobj --coff-resources dumps them.
 std::vector<uint8_t> ReadobjVersionResource(const std::string& file);

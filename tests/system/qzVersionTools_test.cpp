@@ -55,8 +55,8 @@ class PeVersionTest : public ::testing::Test {
   void TearDown() override {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
-  static qztest::PeFixtureSpec Spec(const std::string& machine) {
-    qztest::PeFixtureSpec s;
+  static qztest::PeFixtureOptions FixtureOptions(const std::string& machine) {
+    qztest::PeFixtureOptions s;
     s.Machine = machine;
     s.Strings = {{"CompanyName", "Acme GmbH"},    {"FileDescription", "Scanner – Modul"},
                  {"FileVersion", "2.1.0.7\\0"},   {"InternalName", "  padded  "},
@@ -74,7 +74,7 @@ TEST_F(PeVersionTest, ReadsTheVersionResourceOfEveryMachineType) {
   };
   for (const Case& c : {Case{"x86", false}, Case{"x64", true}, Case{"arm64", true}}) {
     SCOPED_TRACE(c.machine);
-    std::string file = qztest::BuildPeFixture(dir_, std::string("v_") + c.machine + ".dll", Spec(c.machine));
+    std::string file = qztest::BuildPeFixture(dir_, std::string("v_") + c.machine + ".dll", FixtureOptions(c.machine));
     UnicodeString wfile = Utf8ToWide(file);
 
     // Our reader finds the same bytes as llvm-readobj.
@@ -110,7 +110,7 @@ TEST_F(PeVersionTest, ReadsTheVersionResourceOfEveryMachineType) {
 TEST_F(PeVersionTest, RewritesInPlaceAndPefileReadsTheResult) {
   for (const char* machine : {"x86", "x64"}) {
     SCOPED_TRACE(machine);
-    std::string file = qztest::BuildPeFixture(dir_, std::string("w_") + machine + ".dll", Spec(machine));
+    std::string file = qztest::BuildPeFixture(dir_, std::string("w_") + machine + ".dll", FixtureOptions(machine));
     UnicodeString wfile = Utf8ToWide(file);
     const size_t size = ReadAll(file).size();
 
@@ -143,7 +143,7 @@ TEST_F(PeVersionTest, RewritesInPlaceAndPefileReadsTheResult) {
 }
 
 TEST_F(PeVersionTest, FileInfoRewriteSetsEveryExistingStringOrNothing) {
-  std::string file = qztest::BuildPeFixture(dir_, "info.dll", Spec("x64"));
+  std::string file = qztest::BuildPeFixture(dir_, "info.dll", FixtureOptions("x64"));
   UnicodeString wfile = Utf8ToWide(file);
   TqzFileInfo info;
   ASSERT_TRUE(TqzToolsVersion::GetFileInfo(wfile, info));
@@ -170,9 +170,9 @@ TEST_F(PeVersionTest, FileInfoRewriteSetsEveryExistingStringOrNothing) {
 }
 
 TEST_F(PeVersionTest, FilesWithoutAVersionResource) {
-  qztest::PeFixtureSpec spec = Spec("x64");
-  spec.WithVersionResource = false;
-  std::string file = qztest::BuildPeFixture(dir_, "none.dll", spec);
+  qztest::PeFixtureOptions options = FixtureOptions("x64");
+  options.WithVersionResource = false;
+  std::string file = qztest::BuildPeFixture(dir_, "none.dll", options);
   std::string text = dir_ + "/text.txt";
   std::ofstream(text) << std::string(100, 'x');
   for (const std::string& f : {file, text, dir_ + "/missing.dll"}) {
@@ -191,9 +191,9 @@ TEST_F(PeVersionTest, FilesWithoutAVersionResource) {
     EXPECT_FALSE(TqzVersionTools::ChangeFileVersionInformation(w, u"CompanyName", u"x"));
   }
   // A resource without translation: nothing to read the strings from.
-  spec = Spec("x64");
-  spec.WithTranslation = false;
-  std::string noTr = qztest::BuildPeFixture(dir_, "notr.dll", spec);
+  options = FixtureOptions("x64");
+  options.WithTranslation = false;
+  std::string noTr = qztest::BuildPeFixture(dir_, "notr.dll", options);
   TqzFileInfo info;
   EXPECT_FALSE(TqzToolsVersion::GetFileInfo(Utf8ToWide(noTr), info));
   EXPECT_EQ(TqzVersionTools::GetInternalFileVersionStr(Utf8ToWide(noTr)), "2.1.0.7");
