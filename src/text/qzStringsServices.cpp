@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "CaseMap.h"
 #include "Clock.h"
 #include "Exceptions.h"
 #include "HtmlText.h"
@@ -198,13 +199,6 @@ constexpr std::array<PlaceHolder, 39> kPlaceHolders = {{
     {u"%host", Source::Host, u""},
 }};
 
-UnicodeString UpperAsciiOf(std::u16string_view s) {
-  UnicodeString out(s);
-  for (auto& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return out;
-}
-
 }  // namespace
 
 UnicodeString TqzStringsServices::CheckDefaultPlaceHolders(const UnicodeString& Text, const UnicodeString& UserName,
@@ -214,7 +208,7 @@ UnicodeString TqzStringsServices::CheckDefaultPlaceHolders(const UnicodeString& 
   bool userKnown = !user.empty(), hostKnown = !host.empty();
   UnicodeString text = Text;
   for (const PlaceHolder& p : kPlaceHolders) {
-    const UnicodeString upper = UpperAsciiOf(p.Name);
+    const UnicodeString upper = platform::UpperAscii(p.Name);
     text = ReplaceAllOnce(text, p.Name, upper);
     if (text.find(upper) == UnicodeString::npos) continue;
     UnicodeString value;
