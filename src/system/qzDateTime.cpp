@@ -169,12 +169,6 @@ const char* const kWeekdayNames[7][2] = {
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t LowerAsciiChar(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
 
-UnicodeString LowerAsciiText(std::u16string_view s) {
-  UnicodeString r(s);
-  for (auto& c : r) c = LowerAsciiChar(c);
-  return r;
-}
-
 int CurrentYear() {
   int y = 0, m = 0, d = 0;
   platform::DecodeDate(platform::Now(), y, m, d);
@@ -402,7 +396,7 @@ TDateTime DateExt(const UnicodeString& str, const std::vector<UnicodeString>& fo
                   bool internal) {
   UnicodeString text = platform::Trim(str);
   for (const UnicodeString& f : formats) {
-    const UnicodeString lower = LowerAsciiText(f);
+    const UnicodeString lower = platform::LowerAscii(f);
     char16_t sep = SeparatorOf(lower, u"dmy", 0);
     UnicodeString format = f;
     if (sep == 0) {
@@ -424,7 +418,7 @@ TDateTime TimeExt(const UnicodeString& str, const std::vector<UnicodeString>& fo
                   bool internal) {
   UnicodeString text = platform::Trim(str);
   for (const UnicodeString& f : formats) {
-    const UnicodeString lower = LowerAsciiText(f);
+    const UnicodeString lower = platform::LowerAscii(f);
     char16_t sep = SeparatorOf(lower, u"hnsz", 0);
     if (sep == 0) {
       sep = u':';
@@ -443,10 +437,10 @@ TDateTime DateTimeExt(const UnicodeString& str, const std::vector<UnicodeString>
                       const std::vector<UnicodeString>& timeFormats, TDateTime def) {
   const UnicodeString text = platform::Trim(str);
   for (const UnicodeString& df : dateFormats) {
-    const UnicodeString ldf = LowerAsciiText(df);
+    const UnicodeString ldf = platform::LowerAscii(df);
     const char16_t dateSep = SeparatorOf(ldf, u"dmy", u'.');
     for (const UnicodeString& tf : timeFormats) {
-      const char16_t timeSep = SeparatorOf(LowerAsciiText(tf), u"hns", u':');
+      const char16_t timeSep = SeparatorOf(platform::LowerAscii(tf), u"hns", u':');
       if (text.find(dateSep) == UnicodeString::npos && text.find(timeSep) == UnicodeString::npos) continue;
       TDateTime r = 0;
       const bool skipLeading = ldf.empty() || ldf[0] != u'g';
