@@ -284,7 +284,7 @@ UnicodeString TqzToolsIdentity::GetShortWindowsLanguage(const UnicodeString& Def
 
 AnsiString TqzToolsIdentity::GetModulePath() {
   std::string file = platform::ThisModuleFileName();
-  return platform::WideToAnsi(platform::Utf8ToWide(file.substr(0, file.rfind('/') + 1)));
+  return platform::Utf8ToAnsi(file.substr(0, file.rfind('/') + 1));
 }
 
 UnicodeString TqzToolsIdentity::GetSpecialFolderPath(int32_t CSIDL) {
@@ -314,7 +314,7 @@ UnicodeString TqzToolsIdentity::GetVolumeLabel(char16_t DriveChar) {
 
 AnsiString TqzToolsIdentity::GetDriveTypeStr(const AnsiString& Drive) {
   try {
-    std::string path = platform::WideToUtf8(platform::AnsiToWide(Drive));
+    std::string path = platform::AnsiToUtf8(Drive);
     if (path.empty() || path[0] != '/') return "Unknown";
     struct stat self {}, parent {};
     if (::stat(path.c_str(), &self) != 0 || !S_ISDIR(self.st_mode)) return "Unknown";
@@ -414,7 +414,7 @@ UnicodeString TqzToolsIdentity::GetConnectionstringFromUdlFile(const UnicodeStri
 AnsiString GetShellFolderPath(int32_t CSIDL) {
   std::string folder = ShellFolder(CSIDL);
   if (folder.empty()) return "";
-  return IncludeBackslash(platform::WideToAnsi(platform::Utf8ToWide(folder)));
+  return IncludeBackslash(platform::Utf8ToAnsi(folder));
 }
 
 UnicodeString GetEnvVar(const UnicodeString& Name) {
