@@ -37,12 +37,6 @@ UnicodeString LikeLiteral(const UnicodeString& s) {
   return out;
 }
 
-UnicodeString Digits(int value, int width) {
-  UnicodeString s = platform::IntToStr(value);
-  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<size_t>(width) - s.size(), u'0');
-  return s;
-}
-
 // Writes a text into a field; a column of bytes receives the text's ANSI bytes.
 void SetFieldText(platform::DbDataSet& query, const UnicodeString& column, const UnicodeString& text) {
   platform::DbField& field = query.FieldByName(column);
@@ -228,12 +222,9 @@ int32_t RunExport(TExportModule& module, UnicodeString& message, bool& hasMessag
     hasMessage = true;
     result = -2;
   } else {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
-    platform::DecodeDate(now, year, month, day);
-    platform::DecodeTime(now, hour, minute, second, msec);
     main.Edit();
-    SetFieldText(main, u"ZDMADT", Digits(year, 4) + Digits(month, 2) + Digits(day, 2));
-    SetFieldText(main, u"ZDMATM", Digits(hour, 2) + Digits(minute, 2) + Digits(second, 2));
+    SetFieldText(main, u"ZDMADT", platform::FormatDateTime(u"yyyymmdd", now));
+    SetFieldText(main, u"ZDMATM", platform::FormatDateTime(u"hhnnss", now));
     SetFieldText(main, u"ZDMSTS", kArchivedStatus);
     main.Post();
   }

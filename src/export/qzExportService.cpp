@@ -13,10 +13,7 @@
 #include "qzMath.h"
 #include "qzTools.h"
 #include "qzToolsEvo2.h"
-#if __has_include("qzKesta.h")
 #include "qzKesta.h"
-#define QZ_HAVE_KESTA 1
-#endif
 #include "qzkqfexport.h"
 
 namespace {
@@ -131,11 +128,7 @@ int32_t TExportModule::Dispatch(int32_t Command, const char16_t* input, UnicodeS
       return 0;
     }
     case QZWE_CMD_GETTEMPPATH:
-#ifdef QZ_HAVE_KESTA
       output = TqzKesta::GetTempPath(true, false);
-#else
-      output = u"/tmp/";
-#endif
       hasOutput = true;
       return 0;
     case QZWE_CMD_SETARCHIVE:
