@@ -9,12 +9,14 @@
 #include "qzStringsNormalize.h"
 #include "qzStringsServices.h"
 #include "qzStringsEdits.h"
+#include "qzStringsMatch.h"
 
 class TqzStrings : public TqzStringsSearch,
                    public TqzStringsPadding,
                    public TqzStringsNormalize,
                    public TqzStringsServices,
-                   public TqzStringsEdits {
+                   public TqzStringsEdits,
+                   public TqzStringsMatch {
  public:
   TqzStrings() = delete;
   // Names that two families overload.
