@@ -284,32 +284,17 @@ UnicodeString TqzToolsParams::PrepareXMLStringW(const UnicodeString& Data,
                                                 bool ApplyNotationReplacements) {
   UnicodeString out;
   out.reserve(Data.size());
-  for (char16_t c : Data) {
-    bool allowed = false;
-    for (const TXmlCharRange& r : XmlCharRangeTable) {
-      if (c >= r.Low && c <= r.High) {
-        allowed = true;
-        break;
-      }
-    }
-    if (!allowed) {
-      out.push_back(u' ');
-      continue;
-    }
-    // The entity rows applied one after another equal one pass: no replacement holds a character
-    // that a later row replaces.
-    bool replaced = false;
-    if (ApplyNotationReplacements) {
-      for (const TXmlEntity& e : XmlEntityTable) {
-        if (c == e.Character[0]) {
-          out.append(e.Replacement);
-          replaced = true;
-          break;
+  const std::u16string_view text(Data);
+  ScanXmlChars(
+      text,
+      [&](size_t pos, size_t len) {
+        if (ApplyNotationReplacements) {
+          AppendXmlEscaped(out, text.substr(pos, len));
+        } else {
+          out.append(text.substr(pos, len));
         }
-      }
-    }
-    if (!replaced) out.push_back(c);
-  }
+      },
+      [&](char16_t) { out.push_back(u' '); });
   return out;
 }
 

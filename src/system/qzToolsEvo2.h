@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <cstddef>
 
 #include "StringList.h"
 #include "Text.h"
@@ -45,6 +46,55 @@ struct TXmlEntity {
 inline constexpr TXmlEntity XmlEntityTable[5] = {
     {u"&", u"&amp;"}, {u"<", u"&lt;"}, {u">", u"&gt;"}, {u"\"", u"&quot;"}, {u"'", u"&apos;"},
 };
+
+// Appends the text with every character of XmlEntityTable replaced by its entity. "&" comes first
+// in the table, so one pass equals applying the rows in order.
+inline void AppendXmlEscaped(std::u16string& out, std::u16string_view text) {
+  for (char16_t c : text) {
+    bool replaced = false;
+    for (const TXmlEntity& e : XmlEntityTable) {
+      if (c == e.Character[0]) {
+        out.append(e.Replacement);
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out.push_back(c);
+  }
+}
+
+// True when the code point lies in one of the XML character ranges.
+inline bool IsXmlChar(char32_t c) {
+  for (const TXmlCharRange& r : XmlCharRangeTable) {
+    if (c >= r.Low && c <= r.High) return true;
+  }
+  return false;
+}
+// Calls `keep(pos, len)` for every run of allowed units and `replace(unit)` for every unit that
+// is not part of an allowed character (a lone surrogate, a control character, U+FFFE, U+FFFF).
+// A valid surrogate pair counts as one allowed character.
+template <class Keep, class Replace>
+void ScanXmlChars(std::u16string_view text, Keep&& keep, Replace&& replace) {
+  size_t runStart = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char16_t c = text[i];
+    size_t len = 1;
+    char32_t cp = c;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      len = 2;
+    }
+    const bool lone = len == 1 && c >= 0xD800 && c <= 0xDFFF;
+    if (lone || !IsXmlChar(cp)) {
+      if (i > runStart) keep(runStart, i - runStart);
+      replace(c);
+      runStart = i + 1;
+    }
+    i += len;
+  }
+  if (text.size() > runStart) keep(runStart, text.size() - runStart);
+}
 
 // --- Helpers on 8-bit texts ----------------------------------------------------------------------
 
@@ -102,8 +152,9 @@ class TqzToolsParams {
   static bool GetConfigStringParameters(const UnicodeString& ConfigString,
                                         const UnicodeString& Parameter,
                                         std::unique_ptr<TStringList>& Values);
-  // Every UTF-16 unit outside XmlCharRangeTable becomes a blank (both halves of a surrogate pair
-  // too); with ApplyNotationReplacements the characters of XmlEntityTable are escaped.
+  // Every character outside XmlCharRangeTable becomes a blank (a valid surrogate pair is one
+  // allowed character and stays; a lone surrogate is replaced); with ApplyNotationReplacements
+  // the characters of XmlEntityTable are escaped.
   static UnicodeString PrepareXMLStringW(const UnicodeString& Data, bool ApplyNotationReplacements);
   // The start parameter Prefix + Name ("--DEBUG=5"): the first process argument whose part
   // before "=" equals Prefix + UpperCaseStr(Name) after upper-casing; its value converted to

@@ -250,7 +250,11 @@ TEST(ToolsHelperTests, PrepareXMLStringW) {
   const UnicodeString data = u"a\u0001<b>&";
   EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(data, true), u"a &lt;b&gt;&amp;");
   EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(data, false), u"a <b>&");
-  EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(u"\U0001F600", false), u"  ");
+  // A character above U+FFFF (a valid surrogate pair) is allowed in XML and stays; a lone
+  // surrogate half is replaced.
+  EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(u"\U0001F600", false), u"\U0001F600");
+  EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(UnicodeString{u'a', char16_t(0xD83D), u'b', char16_t(0xDE00)}, false),
+            u"a b ");
   EXPECT_EQ(TqzToolsParams::PrepareXMLStringW(u"\"'\t\r\n\uFFFE\uFFFF\uFFFD", true),
             u"&quot;&apos;\t\r\n  \uFFFD");
 }
@@ -275,9 +279,14 @@ TEST(ToolsHelperTests, PrepareXMLStringWParsesAsXml) {
     UnicodeString s(std::uniform_int_distribution<int>(0, 12)(rng), u' ');
     for (auto& c : s) c = pool[std::uniform_int_distribution<size_t>(0, pool.size() - 1)(rng)];
     UnicodeString plain = s;
-    for (auto& c : plain) {
+    for (size_t k = 0; k < plain.size(); ++k) {
+      const char16_t c = plain[k];
+      if (c >= 0xD800 && c <= 0xDBFF && k + 1 < plain.size() && plain[k + 1] >= 0xDC00 && plain[k + 1] <= 0xDFFF) {
+        ++k;  // a valid pair stays
+        continue;
+      }
       const bool ok = c == 9 || c == 10 || c == 13 || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
-      if (!ok) c = u' ';
+      if (!ok) plain[k] = u' ';
     }
     expected.push_back(plain);
     input += N(TqzToolsParams::PrepareXMLStringW(s, true));
