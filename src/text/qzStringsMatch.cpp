@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "CaseMap.h"
+#include "CodePage.h"
+#include "Regex.h"
 #include "SysUtils.h"
 #include "qzMath.h"
 #include "qzStringsSearch.h"
@@ -160,4 +162,186 @@ bool TqzStringsMatch::EqualsWithDistanceW(const UnicodeString& String1, const Un
   }
   Percent = TqzMath::GetDamerauLevenshteinAccuracy(a, b);
   return Percent >= MaxDistance;
+}
+
+// --- Search-string templates ------------------------------------------------------------------
+
+namespace {
+
+constexpr std::u16string_view kPlaceholder = u"%SEARCH_STRING%";
+
+bool StandsAt(View content, size_t at, View piece) {
+  return at <= content.size() && content.substr(at, piece.size()) == piece;
+}
+
+// 0-based starts of the occurrences of search in content, overlapping ones included.
+std::vector<size_t> Occurrences(View content, View search) {
+  std::vector<size_t> out;
+  if (search.empty()) return out;
+  for (size_t p = content.find(search); p != View::npos; p = content.find(search, p + 1)) out.push_back(p);
+  return out;
+}
+
+}  // namespace
+
+int32_t TqzStringsMatch::CheckSearchStringWithStringTemplates(const UnicodeString& Content,
+                                                              const UnicodeString& SearchText,
+                                                              const TStrings& TemplateList) {
+  // The filled templates and the offset of the placeholder in each; a template without the
+  // placeholder says nothing about where the search text stands, so it covers nothing.
+  struct Filled {
+    UnicodeString text;
+    size_t offset;
+  };
+  std::vector<Filled> templates;
+  for (int k = 0; k < TemplateList.Count(); ++k) {
+    const UnicodeString t = TemplateList.Get(k);
+    const size_t off = t.find(kPlaceholder);
+    if (off == UnicodeString::npos) continue;
+    templates.push_back({TqzStringsSearch::ReplaceW(t, UnicodeString(kPlaceholder), SearchText), off});
+  }
+  const std::vector<size_t> found = Occurrences(Content, SearchText);
+  for (size_t i = 0; i < found.size(); ++i) {
+    bool covered = false;
+    for (const Filled& f : templates) {
+      if (found[i] < f.offset) continue;
+      if (StandsAt(Content, found[i] - f.offset, f.text)) {
+        covered = true;
+        break;
+      }
+    }
+    if (!covered) return static_cast<int32_t>(i + 1);
+  }
+  return 0;
+}
+
+bool TqzStringsMatch::CheckStringTemplate(const UnicodeString& Content, const UnicodeString& Pre,
+                                          const UnicodeString& SearchText, const UnicodeString& Post,
+                                          TSEARCH_TYPE SearchType) {
+  const std::vector<size_t> found = Occurrences(Content, SearchText);
+  if (found.empty()) return true;
+  auto inside = [&](size_t at) {
+    return at >= Pre.size() && StandsAt(Content, at - Pre.size(), Pre) &&
+           StandsAt(Content, at + SearchText.size(), Post);
+  };
+  switch (SearchType) {
+    case FIRST_POS:
+      return inside(found.front());
+    case LAST_POS:
+      return inside(found.back());
+    case EACH_POS:
+      break;
+  }
+  for (size_t at : found)
+    if (!inside(at)) return false;
+  return true;
+}
+
+// --- Regular expressions ----------------------------------------------------------------------
+
+namespace {
+
+bool IsBlank(View s) {
+  for (char16_t c : s)
+    if (c > 32) return false;
+  return true;
+}
+
+// The first match of the expression in content that is not blank; empty when none.
+UnicodeString FirstNonBlankMatch(View expression, View content) {
+  UnicodeString out;
+  platform::Regex::Get(expression)->ForEachMatch(content, [&](const platform::RegexMatch& m) {
+    if (IsBlank(m.Text())) return true;
+    out = UnicodeString(m.Text());
+    return false;
+  });
+  return out;
+}
+
+}  // namespace
+
+bool TqzStringsMatch::CheckRegularExpressionOnStr(const UnicodeString& Pattern, const UnicodeString& Content) {
+  return !FirstNonBlankMatch(Pattern, Content).empty();
+}
+
+bool TqzStringsMatch::EqualsRegExW(const UnicodeString& String1, const UnicodeString& StringWithPattern,
+                                   int32_t& Percent) {
+  Percent = 0;
+  platform::RegexMatch m;
+  if (!platform::Regex::Get(StringWithPattern)->FirstMatch(String1, m) || m.Length() == 0) return false;
+  Percent = 100;
+  return true;
+}
+
+TAnsiStrings& TqzStringsMatch::GetAllRegExResults(const AnsiString& Content, const AnsiString& RegEx,
+                                                  TAnsiStrings& Results) {
+  const UnicodeString content = platform::AnsiToWide(Content);
+  platform::Regex::Get(platform::AnsiToWide(RegEx))->ForEachMatch(content, [&](const platform::RegexMatch& m) {
+    if (!IsBlank(m.Text())) Results.Add(platform::WideToAnsi(m.Text()));
+    return true;
+  });
+  return Results;
+}
+
+TStrings& TqzStringsMatch::GetAllRegExResults(const UnicodeString& Content, const UnicodeString& RegEx,
+                                              TStrings& Results) {
+  platform::Regex::Get(RegEx)->ForEachMatch(Content, [&](const platform::RegexMatch& m) {
+    if (!IsBlank(m.Text())) Results.Add(UnicodeString(m.Text()));
+    return true;
+  });
+  return Results;
+}
+
+UnicodeString TqzStringsMatch::GetFirstRegExResultAndIndexFromList(const UnicodeString& Content,
+                                                                   const TStrings& RegExPhases, int32_t StartIndex,
+                                                                   int32_t& FoundIndex) {
+  FoundIndex = -1;
+  for (int i = StartIndex < 0 ? 0 : StartIndex; i < RegExPhases.Count(); ++i) {
+    const UnicodeString expression = RegExPhases.Get(i);
+    if (IsBlank(expression)) continue;
+    UnicodeString found = FirstNonBlankMatch(expression, Content);
+    if (!found.empty()) {
+      FoundIndex = i;
+      return found;
+    }
+  }
+  return UnicodeString();
+}
+
+UnicodeString TqzStringsMatch::GetFirstRegExResultAndIndexFromList(const UnicodeString& Content,
+                                                                   const TStrings& RegExPhases, int32_t& FoundIndex) {
+  return GetFirstRegExResultAndIndexFromList(Content, RegExPhases, 0, FoundIndex);
+}
+
+TStrings& TqzStringsMatch::GetFromRegularExpressionEx(const UnicodeString& SearchFragment,
+                                                      const UnicodeString& Content, int32_t ElementNo,
+                                                      int32_t /*FromCharNumber*/, int32_t /*ToCharNumber*/,
+                                                      TStrings& Results) {
+  TStringList groups;
+  GetAllRegExResults(SearchFragment, u"[(]{1,1}[^(]{1,50}[)]{1,1}", groups);
+  if (ElementNo > groups.Count()) throw Exception("elementNo not found...");
+  UnicodeString before;
+  UnicodeString after;
+  for (int g = 0; g < groups.Count(); ++g) {
+    if (g + 1 < ElementNo) before += groups[g];
+    if (g + 1 > ElementNo) after += groups[g];
+  }
+  GetAllRegExResults(Content, SearchFragment, Results);
+  // A group at either end has nothing before or after it: that side is left alone.
+  for (int i = 0; i < Results.Count(); ++i) {
+    UnicodeString entry = Results.Get(i);
+    if (!before.empty())
+      entry = TqzStringsPadding::DeleteFlagWhenBeginOrEnd(entry, FirstNonBlankMatch(before, entry), FIRST_POS);
+    if (!after.empty())
+      entry = TqzStringsPadding::DeleteFlagWhenBeginOrEnd(entry, FirstNonBlankMatch(after, entry), LAST_POS);
+    Results.Put(i, entry);
+  }
+  return Results;
+}
+
+TStrings& TqzStringsMatch::GetFromRegularExpressionEx(const AnsiString& SearchFragment, const AnsiString& Content,
+                                                      int32_t ElementNo, int32_t FromCharNumber,
+                                                      int32_t ToCharNumber, TStrings& Results) {
+  return GetFromRegularExpressionEx(platform::AnsiToWide(SearchFragment), platform::AnsiToWide(Content), ElementNo,
+                                    FromCharNumber, ToCharNumber, Results);
 }

@@ -60,4 +60,50 @@ class TqzStringsMatch {
   static bool EqualsWithDistanceW(const UnicodeString& String1, const UnicodeString& String2,
                                   bool TrimBefore, bool IgnoreCase, double MaxDistance,
                                   double& Percent);
+
+  // --- Search-string templates ----------------------------------------------------------------
+
+  // The number (1-based) of the first occurrence of SearchText in Content that no template
+  // covers; 0 when all are covered or there is none. An occurrence is covered when a template,
+  // filled by replacing "%SEARCH_STRING%" with SearchText, stands in Content so that its
+  // placeholder falls exactly on the occurrence.
+  static int32_t CheckSearchStringWithStringTemplates(const UnicodeString& Content, const UnicodeString& SearchText,
+                                                      const TStrings& TemplateList);
+  // Whether the first (FIRST_POS), the last (LAST_POS) or every (EACH_POS) occurrence of
+  // SearchText in Content stands inside Pre + SearchText + Post (Pre directly before, Post
+  // directly after). True when SearchText does not occur (or is empty).
+  static bool CheckStringTemplate(const UnicodeString& Content, const UnicodeString& Pre,
+                                  const UnicodeString& SearchText, const UnicodeString& Post,
+                                  TSEARCH_TYPE SearchType);
+
+  // --- Regular expressions ----------------------------------------------------------------------
+
+  // True when Pattern has a match in Content whose text is not empty after trimming.
+  static bool CheckRegularExpressionOnStr(const UnicodeString& Pattern, const UnicodeString& Content);
+  // True (Percent 100) when the first match of StringWithPattern in String1 exists and is not
+  // empty; false and Percent 0 otherwise. Not anchored: "b" matches within "abc".
+  static bool EqualsRegExW(const UnicodeString& String1, const UnicodeString& StringWithPattern, int32_t& Percent);
+  // Appends the text of every match that is not empty after trimming (untrimmed, in order).
+  // The 8-bit form reads expression and input through the ANSI code page.
+  static TAnsiStrings& GetAllRegExResults(const AnsiString& Content, const AnsiString& RegEx,
+                                          TAnsiStrings& Results);
+  static TStrings& GetAllRegExResults(const UnicodeString& Content, const UnicodeString& RegEx, TStrings& Results);
+  // The first non-blank match of the first entry of RegExPhases (from StartIndex, a negative one
+  // counting as 0; entries blank after trimming skipped) that has one; FoundIndex its index, or
+  // -1 and the empty text when none has.
+  static UnicodeString GetFirstRegExResultAndIndexFromList(const UnicodeString& Content, const TStrings& RegExPhases,
+                                                           int32_t StartIndex, int32_t& FoundIndex);
+  static UnicodeString GetFirstRegExResultAndIndexFromList(const UnicodeString& Content, const TStrings& RegExPhases,
+                                                           int32_t& FoundIndex);
+  // The part of every match of SearchFragment that its ElementNo-th parenthesised group matched:
+  // the matches are appended to Results, then every entry of Results loses the match of the
+  // groups before ElementNo at its start and of the groups after it at its end. The groups are
+  // the "(...)" runs of up to 50 characters without "(" in SearchFragment; ElementNo beyond
+  // them raises Exception "elementNo not found...". FromCharNumber and ToCharNumber are unused.
+  static TStrings& GetFromRegularExpressionEx(const UnicodeString& SearchFragment, const UnicodeString& Content,
+                                              int32_t ElementNo, int32_t FromCharNumber, int32_t ToCharNumber,
+                                              TStrings& Results);
+  static TStrings& GetFromRegularExpressionEx(const AnsiString& SearchFragment, const AnsiString& Content,
+                                              int32_t ElementNo, int32_t FromCharNumber, int32_t ToCharNumber,
+                                              TStrings& Results);
 };
