@@ -393,9 +393,11 @@ class TStringsT : public TObject {
 
   // Appends every item, converted to UTF-16 through Windows-1252, to Destination (objects are
   // not copied); returns Destination's count afterwards. 8-bit lists only.
-  int toTStrings(TStringsT<UnicodeString>& Destination) const
-    requires std::is_same_v<S, AnsiString>
-  {
+  // (Member templates, so an explicit instantiation of the class never instantiates them for the
+  // other text type.)
+  template <class T = S>
+    requires std::is_same_v<T, AnsiString>
+  int toTStrings(TStringsT<UnicodeString>& Destination) const {
     const int n = Count();
     Destination.BeginUpdate();
     try {
@@ -429,14 +431,14 @@ class TStringsT : public TObject {
     const std::string bytes = SaveBytes(FEncoding);
     platform::strlist_detail::WriteStream(Stream, bytes.data(), bytes.size());
   }
-  void SaveToFile(const S& FileName, TTextEncoding Encoding) const
-    requires std::is_same_v<S, UnicodeString>
-  {
+  template <class T = S>
+    requires std::is_same_v<T, UnicodeString>
+  void SaveToFile(const S& FileName, TTextEncoding Encoding) const {
     platform::strlist_detail::WriteFileBytes(FileName, SaveBytes(Encoding));
   }
-  void SaveToStream(std::ostream& Stream, TTextEncoding Encoding) const
-    requires std::is_same_v<S, UnicodeString>
-  {
+  template <class T = S>
+    requires std::is_same_v<T, UnicodeString>
+  void SaveToStream(std::ostream& Stream, TTextEncoding Encoding) const {
     const std::string bytes = SaveBytes(Encoding);
     platform::strlist_detail::WriteStream(Stream, bytes.data(), bytes.size());
   }

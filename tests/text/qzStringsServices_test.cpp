@@ -306,7 +306,7 @@ TEST(StringsServicesQuotedPrintable, EdgeCases) {
 TEST(StringsServicesQuotedPrintable, DeeplyNestedSoftBreaksCollapseCompletely) {
   // Each removal brings the next soft line break together, 20000 deep.
   const size_t n = 20000;
-  const std::string text = "<" + std::string(n, '=') + [n] {
+  const std::string text = "<" + std::string(n, '=') + [&] {
     std::string s;
     for (size_t i = 0; i < n; ++i) s += "\r\n";
     return s;
