@@ -3,24 +3,34 @@
 // Each root key is one hive file: HKLM.reg (HKEY_LOCAL_MACHINE), HKCU.reg (HKEY_CURRENT_USER)
 // and HKCR.reg (HKEY_CLASSES_ROOT). The folder is $KESTA_REGISTRY_DIR when that is set (tests),
 // else /etc/kesta/registry for the machine and classes hives and $XDG_CONFIG_HOME/kesta/registry
-// (default ~/.config/kesta/registry) for the user hive. A hive file that does not exist is an
-// empty hive; a malformed file raises ERegistryException naming the file and the line.
+// (default ~/.config/kesta/registry, the home folder taken from $HOME or, without it, from the
+// user database) for the user hive. A hive file that does not exist is an empty hive; a
+// malformed file raises ERegistryException naming the file and the line.
 // HKEY_CLASSES_ROOT is a hive of its own here, not a merged view of the machine and user classes.
 //
-// Files are read in "Windows Registry Editor Version 5.00" (UTF-16LE with byte-order mark, or
-// UTF-8) and "REGEDIT4" (Windows-1252) form and always written as version 5.00 in UTF-8.
+// Files are read in "Windows Registry Editor Version 5.00" (UTF-16 with byte-order mark, UTF-8,
+// or ANSI) and "REGEDIT4" (Windows-1252) form. A new hive file is written as version 5.00 in
+// UTF-8 with LF line ends. A write to an existing file changes only the lines of what changed:
+// the file keeps its encoding, its line ends, its comments and the order of its keys and values;
+// changed values are rewritten where they stand, new values follow the last value of their key,
+// new keys follow the key before them in alphabetical order, deleted keys lose their section.
+// Files that delete keys or values themselves ("[-key]", "name"=-) or name one key or value
+// twice are written anew as a whole, still in their encoding and line ends.
 // Every value keeps its registry type and its raw bytes as Windows keeps them: REG_SZ and
 // REG_EXPAND_SZ as UTF-16LE with a terminating zero, REG_DWORD as 4 little-endian bytes,
 // REG_MULTI_SZ as zero-terminated UTF-16LE texts ended by an empty one, and so on; types without
 // a text form of their own are written as hex(N). Key and value names are compared ignoring case
 // and keep the case they were created with. Subkeys enumerate in alphabetical order (ignoring
 // case), values in the order they were created, as Windows does. A key or value name holding a
-// line break or a zero character cannot be written in this format and is refused.
+// line break or a zero character cannot be written in this format and is refused. Key paths
+// deeper than 512 levels (Windows' own limit) are refused; trees are freed, copied and written
+// without recursion, so no depth can exhaust the stack.
 //
 // Writers take an exclusive flock on "<hive file>.lock" (HKLM.reg.lock) beside the hive file, re-read the file when it
 // changed since it was cached, apply the change, write a temporary file and rename it over the
 // hive, so readers (which take no lock) always see a whole file, and two processes writing one
-// hive lose nothing. Parsed hives are cached per process, keyed by the file's identity and time
+// hive lose nothing. A temporary file that a killed writer left behind is removed by the next
+// write. Parsed hives are cached per process, keyed by the file's identity and time
 // (device, inode, size, modification time), so a read parses only when the file changed.
 #pragma once
 
@@ -76,8 +86,9 @@ class RegKey {
 
   RegKey() = default;
   explicit RegKey(UnicodeString name) : Name(std::move(name)) {}
-  RegKey(const RegKey& other);
+  RegKey(const RegKey& other);  // deep copy, without recursion
   RegKey& operator=(const RegKey&) = delete;
+  ~RegKey();                     // frees the subtree without recursion
 
   const RegValue* FindValue(std::u16string_view name) const;
   RegValue* FindValue(std::u16string_view name);
@@ -90,8 +101,9 @@ class RegKey {
   bool DeleteSubKey(std::u16string_view name);  // with its whole subtree
 };
 
-// A key path split into its names: backslashes and slashes separate, empty names are dropped
-// ("SOFTWARE\kesta\System\" gives SOFTWARE, kesta, System).
+// A key path split into its names: only backslashes separate ("/" is an ordinary character of
+// a key name, as in "application/pdf"), empty names are dropped ("SOFTWARE\kesta\System\"
+// gives SOFTWARE, kesta, System).
 std::vector<UnicodeString> SplitKeyPath(std::u16string_view path);
 
 // ---------------------------------------------------------------------------------------------
@@ -102,11 +114,43 @@ UnicodeString RootKeyName(RootKey root);
 // The file that holds a hive, as the environment says at this moment.
 std::string HiveFilePath(RootKey root);
 
-// Parses the text of a .reg file into `root` (the hive's root key). `fileName` names the file in
-// messages. Raises ERegistryException("<file> line <n>: <reason>") for malformed input.
-void ParseRegFile(const std::string& bytes, RootKey hive, RegKey& root, const std::string& fileName);
-// The version 5.00 text (UTF-8) of a hive.
+// The deepest key path below a root that the registry holds.
+inline constexpr size_t kMaxKeyDepth = 512;
+
+// How a hive file is laid out, so that a write can keep every line it does not change.
+struct RegFileLayout {
+  enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be, Ansi };
+  Encoding TextEncoding = Encoding::Utf8;
+  UnicodeString LineEnd = u"\n";  // the file's first line end
+  bool EndsWithLineEnd = true;
+  bool Regedit4 = false;
+  // False when the file deletes keys or values or names one key or value twice: its lines do not
+  // map one to one onto the tree, and a write writes the hive anew.
+  bool Preservable = true;
+  std::vector<UnicodeString> Lines;
+  struct ValueLines {
+    UnicodeString Name;
+    size_t First = 0, Last = 0;  // line indexes, continuation lines included
+  };
+  struct Section {
+    UnicodeString Path;  // upper-cased names below the root joined by "\"; empty for the root
+    size_t Header = 0;   // the "[...]" line
+    size_t End = 0;      // one past the section's last line (the next header or the end)
+    std::vector<ValueLines> Values;
+  };
+  std::vector<Section> Sections;
+};
+
+// Parses the text of a .reg file into `root` (the hive's root key), and its layout into `layout`
+// when given. `fileName` names the file in messages. Raises
+// ERegistryException("<file> line <n>: <reason>") for malformed input.
+void ParseRegFile(const std::string& bytes, RootKey hive, RegKey& root, const std::string& fileName,
+                  RegFileLayout* layout = nullptr);
+// The version 5.00 text (UTF-8, LF) of a hive.
 std::string WriteRegFile(const RegKey& root, RootKey hive);
+// The text of a hive file laid out as `layout` (parsed into `before`) after the tree became
+// `after`: unchanged lines stay as they are, in the file's encoding and line ends.
+std::string RewriteRegFile(const RegFileLayout& layout, const RegKey& before, const RegKey& after, RootKey hive);
 
 // ---------------------------------------------------------------------------------------------
 // Access. Reads see a snapshot of the hive; writes run `change` on the current tree under the
@@ -122,7 +166,8 @@ class Registry {
   // The key at `path` in a tree, or nullptr.
   static const RegKey* Find(const RegKey& hiveRoot, std::u16string_view path);
   static RegKey* Find(RegKey& hiveRoot, std::u16string_view path);
-  // The key at `path`, created with every missing key on its way.
+  // The key at `path`, created with every missing key on its way. Raises ERegistryException
+  // for a path deeper than kMaxKeyDepth.
   static RegKey& Create(RegKey& hiveRoot, std::u16string_view path);
 
   // Forgets every cached hive (tests that switch KESTA_REGISTRY_DIR need not call it: the cache

@@ -3,16 +3,19 @@
 #include "Registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "TextFile.h"
 #include "TestSupport.h"
 
 using namespace platform;
@@ -251,8 +254,227 @@ TEST_F(RegistryFileTest, HiveFoldersFollowTheEnvironment) {
     EXPECT_EQ(HiveFilePath(RootKey::ClassesRoot), "/etc/kesta/registry/HKCR.reg");
   }
   qztest::ScopedEnv noXdg("XDG_CONFIG_HOME", nullptr);
-  const char* home = std::getenv("HOME");
-  EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), std::string(home ? home : "") + "/.config/kesta/registry/HKCU.reg");
+  {
+    qztest::ScopedEnv home("HOME", "/home/someone");
+    EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), "/home/someone/.config/kesta/registry/HKCU.reg");
+  }
+  // Without HOME the user database names the home folder (never "/.config").
+  qztest::ScopedEnv noHome("HOME", nullptr);
+  const passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(HiveFilePath(RootKey::CurrentUser), std::string(pw->pw_dir) + "/.config/kesta/registry/HKCU.reg");
+}
+
+TEST_F(RegistryFileTest, AWriteRemovesTemporaryFilesOfKilledWriters) {
+  // A writer killed between writing its temporary file and renaming it leaves the file behind.
+  const std::vector<std::string> stale = {"HKLM.reg.tmp4242-17", "HKLM.reg.tmp1-2"};
+  const std::vector<std::string> kept = {"HKCU.reg.tmp4242-17", "HKLM.reg.tmp-notes.txt", "HKLM.reg.bak"};
+  for (const auto& name : stale) WriteFile(dir_ + "/" + name, "Windows Registry Editor Version 5.00\n");
+  for (const auto& name : kept) WriteFile(dir_ + "/" + name, "x");
+  ASSERT_TRUE(Registry::Modify(RootKey::LocalMachine, [](RegKey& root) {
+    Registry::Create(root, u"SOFTWARE\\x").SetValue({u"v", REG_DWORD, RegDwordBytes(1)});
+    return true;
+  }));
+  for (const auto& name : stale) EXPECT_FALSE(std::filesystem::exists(dir_ + "/" + name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir_ + "/" + name)) << name;
+}
+
+TEST_F(RegistryFileTest, SlashIsAnOrdinaryCharacterOfAKeyName) {
+  ASSERT_TRUE(Registry::Modify(RootKey::ClassesRoot, [](RegKey& root) {
+    Registry::Create(root, u"MIME\\Database\\Content Type\\application/pdf")
+        .SetValue({u"Extension", REG_SZ, RegSzBytes(u".pdf")});
+    return true;
+  }));
+  EXPECT_NE(ReadFile(HivePath(RootKey::ClassesRoot)).find("[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/pdf]\n"),
+            std::string::npos);
+  Registry::ClearCache();
+  auto hive = Registry::Read(RootKey::ClassesRoot);
+  const RegKey* types = Registry::Find(*hive, u"MIME\\Database\\Content Type");
+  ASSERT_NE(types, nullptr);
+  ASSERT_EQ(types->SubKeys.size(), 1u);
+  EXPECT_EQ(types->SubKeys.begin()->second->Name, u"application/pdf");
+  EXPECT_NE(Registry::Find(*hive, u"MIME\\Database\\Content Type\\APPLICATION/PDF"), nullptr);
+  EXPECT_EQ(Registry::Find(*hive, u"MIME\\Database\\Content Type\\application"), nullptr);
+  EXPECT_EQ(SplitKeyPath(u"a/b\\\\c\\"), (std::vector<UnicodeString>{u"a/b", u"c"}));
+}
+
+// A file as regedit exports it: UTF-16LE with byte-order mark, CR LF, comments, keys not in
+// alphabetical order, a hex value continued over two lines.
+const std::string kRegeditExport =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "; exported by regedit\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zeta]\r\n"
+    "\"Second\"=\"2\"\r\n"
+    "; the first value comes second\r\n"
+    "\"First\"=dword:00000001\r\n"
+    "\"Blob\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\r\n"
+    "  18,19\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Alpha]\r\n"
+    "@=\"Alpha\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Alpha\\Sub]\r\n"
+    "\"x\"=\"y\"\r\n"
+    "\r\n";
+
+TEST_F(RegistryFileTest, AWriteChangesOnlyTheLinesOfWhatChanged) {
+  using Change = std::function<void(RegKey&)>;
+  struct Case {
+    const char* what;
+    Change change;
+    std::string from, to;  // the expected file is the original with `from` replaced by `to`
+  };
+  auto key = [](RegKey& root, const char16_t* path) -> RegKey& { return *Registry::Find(root, path); };
+  const Case cases[] = {
+      {"changed value", [&](RegKey& r) { key(r, u"SOFTWARE\\Zeta").SetValue({u"first", REG_DWORD, RegDwordBytes(2)}); },
+       "\"First\"=dword:00000001\r\n", "\"First\"=dword:00000002\r\n"},
+      {"value changed to its own value", [&](RegKey& r) { key(r, u"SOFTWARE\\Zeta").SetValue({u"Second", REG_SZ, RegSzBytes(u"2")}); },
+       "", ""},
+      {"new value after the last one of its key",
+       [&](RegKey& r) { key(r, u"SOFTWARE\\Zeta").SetValue({u"Third", REG_SZ, RegSzBytes(u"3")}); },
+       "  18,19\r\n", "  18,19\r\n\"Third\"=\"3\"\r\n"},
+      {"deleted value", [&](RegKey& r) { key(r, u"SOFTWARE\\Zeta").DeleteValue(u"Second"); }, "\"Second\"=\"2\"\r\n", ""},
+      {"changed hex value on two lines",
+       [&](RegKey& r) { key(r, u"SOFTWARE\\Zeta").SetValue({u"Blob", REG_BINARY, RegBytes{0xAB}}); },
+       "\"Blob\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\r\n  18,19\r\n",
+       "\"Blob\"=hex:ab\r\n"},
+      {"deleted key with its subkey", [&](RegKey& r) { r.FindSubKey(u"SOFTWARE")->DeleteSubKey(u"alpha"); },
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Alpha]\r\n@=\"Alpha\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Alpha\\Sub]\r\n\"x\"=\"y\"\r\n\r\n",
+       ""},
+      {"new key after the key before it",
+       [&](RegKey& r) { Registry::Create(r, u"SOFTWARE\\Alpha\\Sub2").SetValue({u"", REG_SZ, RegSzBytes(u"new")}); },
+       "\"x\"=\"y\"\r\n\r\n", "\"x\"=\"y\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Alpha\\Sub2]\r\n@=\"new\"\r\n\r\n"},
+      {"new empty key before the first section", [&](RegKey& r) { Registry::Create(r, u"AAA"); },
+       "5.00\r\n\r\n", "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\AAA]\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(HivePath(RootKey::LocalMachine), Utf16Le(kRegeditExport));
+    Registry::ClearCache();
+    ASSERT_TRUE(Registry::Modify(RootKey::LocalMachine, [&](RegKey& root) {
+      c.change(root);
+      return true;
+    }));
+    std::string expected = kRegeditExport;
+    if (!c.from.empty()) {
+      size_t at = expected.find(c.from);
+      ASSERT_NE(at, std::string::npos);
+      expected.replace(at, c.from.size(), c.to);
+    }
+    EXPECT_EQ(ReadFile(HivePath(RootKey::LocalMachine)), Utf16Le(expected));
+  }
+}
+
+TEST_F(RegistryFileTest, AWriteKeepsTheEncodingOfTheFile) {
+  const std::string utf8Bom = "\xEF\xBB\xBF";
+  struct Case {
+    const char* what;
+    std::string before;
+    std::u16string value;  // the new text of SOFTWARE\Old "Name"
+    std::string after;
+  };
+  const Case cases[] = {
+      {"REGEDIT4 in the ANSI code page",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"x\"\r\n\"Keep\"=\"\xE4\"\r\n", u"Größe",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"Gr\xF6\xDF" "e\"\r\n\"Keep\"=\"\xE4\"\r\n"},
+      {"UTF-8 with byte-order mark, no line end at the end",
+       utf8Bom + "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\n\"Name\"=\"x\"", u"Ω",
+       utf8Bom + "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\n\"Name\"=\"Ω\""},
+      {"UTF-16 big-endian",
+       "\xFE\xFF" + WideToUtf16Bytes(u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"x\"\r\n", true),
+       u"y",
+       "\xFE\xFF" + WideToUtf16Bytes(u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"y\"\r\n", true)},
+      // A file that deletes values itself is written anew, in its encoding and line ends.
+      {"file with deletions",
+       Utf16Le("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"x\"\r\n\"Gone\"=-\r\n"),
+       u"z",
+       Utf16Le("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"z\"\r\n\r\n")},
+      // A REGEDIT4 file cannot hold a text outside the ANSI code page: it becomes a UTF-8 version 5.00 file.
+      {"REGEDIT4 and a text without ANSI form",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"x\"\r\n", u"Ω",
+       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\"Name\"=\"Ω\"\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(HivePath(RootKey::LocalMachine), c.before);
+    Registry::ClearCache();
+    ASSERT_TRUE(Registry::Modify(RootKey::LocalMachine, [&](RegKey& root) {
+      Registry::Find(root, u"SOFTWARE\\Old")->SetValue({u"Name", REG_SZ, RegSzBytes(c.value)});
+      return true;
+    }));
+    EXPECT_EQ(ReadFile(HivePath(RootKey::LocalMachine)), c.after);
+    Registry::ClearCache();
+    auto hive = Registry::Read(RootKey::LocalMachine);
+    EXPECT_EQ(Registry::Find(*hive, u"SOFTWARE\\Old")->FindValue(u"Name")->Data, RegSzBytes(c.value));
+  }
+}
+
+TEST_F(RegistryFileTest, DeepKeyPathsAreRefusedNamingTheLine) {
+  auto pathOf = [](size_t levels) {
+    std::string path = "HKEY_LOCAL_MACHINE";
+    for (size_t i = 0; i < levels; ++i) path += "\\k";
+    return path;
+  };
+  struct Case {
+    size_t levels;
+    bool accepted;
+  };
+  for (const Case& c : {Case{kMaxKeyDepth, true}, Case{kMaxKeyDepth + 1, false}, Case{300000, false}}) {
+    SCOPED_TRACE(c.levels);
+    WriteFile(HivePath(RootKey::LocalMachine),
+              "Windows Registry Editor Version 5.00\n\n[" + pathOf(c.levels) + "]\n\"v\"=dword:00000001\n");
+    Registry::ClearCache();
+    if (c.accepted) {
+      auto hive = Registry::Read(RootKey::LocalMachine);
+      std::u16string path = Utf8ToWide(pathOf(c.levels)).substr(19);
+      ASSERT_NE(Registry::Find(*hive, path), nullptr);
+      // The deepest tree a file can hold is written back and read again.
+      ASSERT_TRUE(Registry::Modify(RootKey::LocalMachine, [&](RegKey& root) {
+        Registry::Find(root, path)->SetValue({u"w", REG_DWORD, RegDwordBytes(2)});
+        return true;
+      }));
+      Registry::ClearCache();
+      EXPECT_NE(Registry::Find(*Registry::Read(RootKey::LocalMachine), path)->FindValue(u"w"), nullptr);
+      continue;
+    }
+    try {
+      Registry::Read(RootKey::LocalMachine);
+      ADD_FAILURE() << "no error";
+    } catch (const ERegistryException& e) {
+      std::string msg = e.what();
+      EXPECT_NE(msg.find("HKLM.reg line 3: key path deeper than 512 levels"), std::string::npos) << msg.substr(0, 200);
+    }
+  }
+  // A program cannot build a deeper path either.
+  std::u16string tooDeep;
+  for (size_t i = 0; i <= kMaxKeyDepth; ++i) tooDeep += u"k\\";
+  RegKey root(u"HKEY_LOCAL_MACHINE");
+  EXPECT_THROW(Registry::Create(root, tooDeep), ERegistryException);
+  EXPECT_TRUE(root.SubKeys.empty());
+}
+
+TEST(RegKeyTree, CopyingAndFreeingAChainOfKeysNeedNoDeepStack) {
+  // Far deeper than any call stack could follow one frame per level.
+  constexpr size_t kDepth = 300000;
+  auto chain = std::make_unique<RegKey>(u"root");
+  RegKey* tip = chain.get();
+  for (size_t i = 0; i < kDepth; ++i) tip = &tip->SubKey(u"k");
+  tip->SetValue({u"leaf", REG_DWORD, RegDwordBytes(7)});
+  auto copy = std::make_unique<RegKey>(*chain);
+  chain.reset();
+  size_t depth = 0;
+  const RegKey* k = copy.get();
+  while (!k->SubKeys.empty()) {
+    k = k->SubKeys.begin()->second.get();
+    ++depth;
+  }
+  EXPECT_EQ(depth, kDepth);
+  ASSERT_NE(k->FindValue(u"leaf"), nullptr);
+  EXPECT_EQ(k->FindValue(u"leaf")->Data, RegDwordBytes(7));
+  copy.reset();
 }
 
 TEST_F(RegistryFileTest, TwoProcessesWritingOneHiveLoseNoValue) {

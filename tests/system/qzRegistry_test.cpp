@@ -105,9 +105,11 @@ TEST_F(TqzRegistryTest, GetValueTypesTheResultByValueAndDefault) {
     EXPECT_EQ(got.VarType(), c.expected.VarType());
     EXPECT_EQ(got, c.expected) << WideToUtf8(VarToStr(got));
   }
-  // Names ignore case, paths take either separator.
-  EXPECT_EQ(TqzRegistry::GetValue(HKEY_LOCAL_MACHINE, u"software/KESTA/system", u"dword1", Variant(int32_t(0)), false),
+  // Names ignore case; only "\\" separates names in a path ("/" belongs to a name).
+  EXPECT_EQ(TqzRegistry::GetValue(HKEY_LOCAL_MACHINE, u"software\\KESTA\\system", u"dword1", Variant(int32_t(0)), false),
             Variant(int32_t(1)));
+  EXPECT_EQ(TqzRegistry::GetValue(HKEY_LOCAL_MACHINE, u"software/KESTA/system", u"dword1", Variant(int32_t(0)), false),
+            Variant(int32_t(0)));
 }
 
 TEST_F(TqzRegistryTest, GetValueCreatesOnlyTheMissingValueOfAnExistingKey) {
