@@ -70,8 +70,20 @@ const char16_t* const kInfoNames[10] = {u"CompanyName",     u"FileDescription", 
                                         u"LegalCopyright",  u"LegalTrademarks",  u"OriginalFilename",
                                         u"ProductName",     u"ProductVersion",   u"Comment"};
 
+// `text` cut so that it fits `capacity` characters with its terminating zero, never between the
+// two halves of a surrogate pair.
+UnicodeString CutToFit(const UnicodeString& text, size_t capacity) {
+  if (capacity == 0) return UnicodeString();
+  if (text.size() < capacity) return text;
+  size_t n = capacity - 1;
+  if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  return text.substr(0, n);
+}
+
 // Puts `values` (name, text) into every translation's string table of the file's version block.
-// False, the file unchanged, when the file has no block, a value does not fit, nothing was
+// The first translation's table (the one readers take) must hold each value whole; further
+// language tables, whose texts are often shorter, take what fits of it. False, the file
+// unchanged, when the file has no block, a value does not fit the first table, nothing was
 // found to change or the file cannot be written.
 bool ChangeStrings(const UnicodeString& fileName, const std::vector<std::pair<UnicodeString, UnicodeString>>& values) {
   std::string path = NativePath(fileName);
@@ -80,13 +92,16 @@ bool ChangeStrings(const UnicodeString& fileName, const std::vector<std::pair<Un
   try {
     platform::VersionBlock block(std::move(*data));
     bool changed = false;
+    bool first = true;
     for (auto [language, codePage] : block.Translations()) {
       for (const auto& [name, text] : values) {
         const platform::VersionNode* node = block.FindString(language, codePage, name);
         if (!node) continue;
-        if (!block.SetStringValue(*node, text)) return false;
+        const UnicodeString fitted = first ? text : CutToFit(text, block.StringCapacity(*node));
+        if (!block.SetStringValue(*node, fitted)) return false;
         changed = true;
       }
+      first = false;
     }
     if (!changed) return false;
     return platform::WriteVersionResource(path, block.Data());

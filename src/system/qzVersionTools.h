@@ -9,9 +9,10 @@
 // Decisions:
 //  * PE images of every machine type are read, 32-bit ones included; nothing is loaded or run.
 //  * Changing a version string never touches the numeric (fixed) version, and a value that does
-//    not fit into the space the string has in the resource makes the operation fail (false,
-//    the file unchanged) instead of storing a cut text. An attribute that the resource does not
-//    hold gives false: nothing was changed.
+//    not fit into the space the string has in the first translation's table (the one readers
+//    take) makes the operation fail (false, the file unchanged) instead of storing a cut text
+//    there. Further language tables take as much of each value as fits their space. An
+//    attribute that the resource does not hold gives false: nothing was changed.
 //  * The changed block replaces the resource where it is, whatever language it was compiled with.
 #pragma once
 

@@ -83,16 +83,23 @@ std::string BuildPeFixture(const std::string& dir, const std::string& name, cons
     auto v = [](const uint16_t* p) {
       return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + "," + std::to_string(p[3]);
     };
-    char table[16];
-    std::snprintf(table, sizeof table, "%04X%04X", options.Language, options.CodePage);
+    std::vector<PeFixtureOptions::Table> tables{{options.Language, options.CodePage, options.Strings}};
+    tables.insert(tables.end(), options.MoreTables.begin(), options.MoreTables.end());
     rc << "1 VERSIONINFO\nFILEVERSION " << v(options.FileVersion) << "\nPRODUCTVERSION " << v(options.ProductVersion)
-       << "\nFILEOS 0x40004\nFILETYPE 0x2\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"" << table
-       << "\"\n    BEGIN\n";
-    for (const auto& [key, value] : options.Strings) rc << "      VALUE " << RcString(key) << ", " << RcString(value) << "\n";
-    rc << "    END\n  END\n";
-    if (options.WithTranslation)
-      rc << "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", " << options.Language << ", " << options.CodePage
-         << "\n  END\n";
+       << "\nFILEOS 0x40004\nFILETYPE 0x2\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n";
+    for (const auto& t : tables) {
+      char table[16];
+      std::snprintf(table, sizeof table, "%04X%04X", t.Language, t.CodePage);
+      rc << "    BLOCK \"" << table << "\"\n    BEGIN\n";
+      for (const auto& [key, value] : t.Strings) rc << "      VALUE " << RcString(key) << ", " << RcString(value) << "\n";
+      rc << "    END\n";
+    }
+    rc << "  END\n";
+    if (options.WithTranslation) {
+      rc << "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\"";
+      for (const auto& t : tables) rc << ", " << t.Language << ", " << t.CodePage;
+      rc << "\n  END\n";
+    }
     rc << "END\n";
   } else {
     rc << "7 RCDATA { \"not a version\" }\n";

@@ -19,6 +19,13 @@ struct PeFixtureOptions {
   bool WithTranslation = true;
   // Version strings (UTF-8), in order; a value ending in "\0" is written so in the .rc file.
   std::vector<std::pair<std::string, std::string>> Strings;
+  // Further string tables, each listed in the translation after the first.
+  struct Table {
+    uint16_t Language = 0;
+    uint16_t CodePage = 0;
+    std::vector<std::pair<std::string, std::string>> Strings;
+  };
+  std::vector<Table> MoreTables;
 };
 
 // Empty when the tools are there; otherwise what is missing.

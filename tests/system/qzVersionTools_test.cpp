@@ -169,6 +169,42 @@ TEST_F(PeVersionTest, FileInfoRewriteSetsEveryExistingStringOrNothing) {
   EXPECT_EQ(ReadAll(file), before);
 }
 
+TEST_F(PeVersionTest, FileInfoRewriteFillsEveryLanguageTableCuttingOnlyShorterOnes) {
+  // A second language whose texts are shorter than the first's: the first table (the one read
+  // back) takes the values whole, the second takes what fits of each.
+  qztest::PeFixtureOptions options = FixtureOptions("x64");
+  options.MoreTables = {{0x0409, 1252, {{"CompanyName", "Acme"}, {"ProductName", "AC"}, {"ProductVersion", "2.1"}}}};
+  std::string file = qztest::BuildPeFixture(dir_, "two.dll", options);
+  UnicodeString wfile = Utf8ToWide(file);
+  TqzFileInfo info;
+  ASSERT_TRUE(TqzToolsVersion::GetFileInfo(wfile, info));
+  info.CompanyName = u"Zeta AG";
+  info.ProductVersion = u"2.2 beta";
+  ASSERT_TRUE(TqzVersionTools::ChangeFileVersionInformation(wfile, info));
+  ASSERT_TRUE(TqzVersionTools::ChangeFileVersionInformation(wfile, u"ProductName", u"Acme Capture"));
+
+  // Every table as python3-pefile reads it.
+  const char* dumpTables = R"PY(
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+for fi in pe.FileInfo:
+  for e in fi:
+    if hasattr(e, 'StringTable'):
+      for st in e.StringTable:
+        for k, v in st.entries.items():
+          print(st.LangID.decode() + ':' + k.decode('utf-8') + '=' + v.decode('utf-8'))
+)PY";
+  std::string dump = qztest::RunPython(dumpTables, {file});
+  for (const char* line : {"040704E4:CompanyName=Zeta AG\n", "040704E4:ProductVersion=2.2 beta\n",
+                           "040704E4:ProductName=Acme Capture\n", "040904E4:CompanyName=Zeta\n",
+                           "040904E4:ProductVersion=2.2\n", "040904E4:ProductName=Ac\n"})
+    EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
+  TqzFileInfo back;
+  ASSERT_TRUE(TqzToolsVersion::GetFileInfo(wfile, back));
+  EXPECT_EQ(back.CompanyName, u"Zeta AG");
+  EXPECT_EQ(back.ProductVersion, u"2.2 beta");
+}
+
 TEST_F(PeVersionTest, FilesWithoutAVersionResource) {
   qztest::PeFixtureOptions options = FixtureOptions("x64");
   options.WithVersionResource = false;
