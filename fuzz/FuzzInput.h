@@ -1,8 +1,11 @@
 // Helpers shared by the fuzz targets: the input as the text types the parsers take.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -26,6 +29,19 @@ inline std::pair<std::string_view, std::string_view> HeadAndRest(std::string_vie
   size_t nl = in.find('\n');
   if (nl == std::string_view::npos) return {std::string_view(), in};
   return {in.substr(0, nl), in.substr(nl + 1)};
+}
+
+// For parsers that read files: writes the input to `path` (from InputFilePath, one file per
+// process); false when it cannot be written. The caller removes it.
+inline bool WriteInputFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+inline std::string InputFilePath(const char* suffix) {
+  return "/tmp/qzfuzz-" + std::to_string(::getpid()) + suffix;
 }
 
 }  // namespace qzfuzz

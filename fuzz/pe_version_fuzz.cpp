@@ -1,9 +1,6 @@
 // PE files and their version resources: the header reader, the resource walk, and the
 // VS_VERSIONINFO tree of the block (also of the raw input taken as a block).
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,11 +31,8 @@ void ReadBlock(std::vector<uint8_t> data) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadBlock(std::vector<uint8_t>(data, data + size));
-  static const std::string path = "/tmp/qzfuzz-pe-" + std::to_string(::getpid()) + ".dll";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const std::string path = qzfuzz::InputFilePath(".dll");
+  if (!qzfuzz::WriteInputFile(path, data, size)) return 0;
   try {
     platform::ReadExecutableHeader(path);
   } catch (const Exception&) {

@@ -1,8 +1,5 @@
 // Data-link files and initialisation-file values, read from a file holding the input.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "Exceptions.h"
@@ -10,11 +7,8 @@
 #include "Udl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/qzfuzz-udl-" + std::to_string(::getpid()) + ".udl";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const std::string path = qzfuzz::InputFilePath(".udl");
+  if (!qzfuzz::WriteInputFile(path, data, size)) return 0;
   try {
     platform::ReadUdlConnectionString(path);
   } catch (const Exception&) {
