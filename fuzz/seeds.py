@@ -104,6 +104,14 @@ def seeds():
                                     + b'00\n')
 
     udl = '[oledb]\n; Everything after this line is an OLE DB initstring\nProvider=MSDASQL.1;Data Source=kqf\n'
+    yield 'xml_config', 'settings', ('<?xml version="1.0" encoding="UTF-8"?>\n<Settings FormatVersion="2.0" '
+                                     'Compressed="false" Encoding="none"><Server Type="UCS4STR">alpha</Server>'
+                                     '<_1st Name="1st"><Mode Type="BOOLEAN">True</Mode><Port Type="INTEGER">5000</Port>'
+                                     '</_1st></Settings>').encode()
+    yield 'xml_config', 'v1', b'<?xml version="1.0"?><Config FormatVersion="1.0"><A>1</A><B><C>x</C></B></Config>'
+    yield 'xml_config', 'utf16', b'\xff\xfe' + '<Settings FormatVersion="2.1"><Name>Gr\u00fc\u00dfe</Name></Settings>'.encode('utf-16-le')
+    yield 'xml_config', 'large', b'<Settings FormatVersion="2.0">' + b'<Item>v</Item>' * 20000 + b'</Settings>'
+
     yield 'udl', 'utf16', regedit(udl)
     yield 'udl', 'utf8', udl.encode()
     yield 'udl', 'large', b'[oledb]\n' + b'; comment\n' * 100000 + b'Provider=x\n'
