@@ -1,7 +1,7 @@
-// TqzFiles: the file and folder toolbox, one class of static operations. This file holds the
-// operations the installation environment, the archive client and the export stand on: path
-// normalising and parsing, folder existence and creation, the temporary folder, file sizes,
-// whole-file loading, the retrying delete and MIME types.
+// TqzFiles: the file and folder toolbox, one class of static operations: path texts, existence,
+// folders and listings, system folders, deleting and the recycle bin, free names, whole-file
+// contents, zip archives, MIME types and file-type lists. The definitions are split by concern
+// (qzFilesPaths.cpp, qzFilesFolders.cpp, qzFilesContent.cpp, qzFilesZip.cpp, qzFilesMime.cpp).
 //
 // Paths on this system:
 //  * Folders end with "/" where the system says a folder ends with a backslash. Path parsing
@@ -12,13 +12,21 @@
 //  * A file "exists" when a directory entry of that name is there and is no folder. A name
 //    beginning with "." counts as hidden; there is no system attribute.
 //  * Masks use "*" and "?" in the last path element only ("*.*" matches every name); matches are
-//    taken in byte order of their names, so "the first entry found" is stable.
+//    taken in byte order of their names, so "the first entry found" is stable, and listings come
+//    in that order too.
+//  * Listings never enter symbolic links: a link to a folder is no folder of the tree (so it is
+//    neither listed nor descended into), and deleting a tree removes such a link as a link.
+//  * A name is "taken" for the free-name operations and for zip extraction when any directory
+//    entry of that name is there (a hidden file, a folder, a dangling link).
 //
 // No operation here raises unless its comment says so.
 #pragma once
 
 #include <cstdint>
 
+#include <memory>
+
+#include "StringList.h"
 #include "Text.h"
 
 class TqzFiles {
@@ -29,12 +37,40 @@ class TqzFiles {
   // The path trimmed (codes 0..32 at both ends), with "/" appended unless it is empty or already
   // ends with "/" or "\".
   static UnicodeString CheckPathExt(const UnicodeString& Path);
+  // The trimmed path without one trailing separator.
+  static UnicodeString ErasePathExt(const UnicodeString& Path);
+  // The trimmed extension with a leading "." added unless it is empty or has one; lower-cased
+  // (LowerCaseStr) with ToLowercase.
+  static UnicodeString CheckFileExtension(const UnicodeString& Extension, bool ToLowercase);
   // The file name without its folder and without its last extension (the text before the last
   // "." of the name); the whole name when it holds no "." ("archive.tar.gz" -> "archive.tar",
   // ".profile" -> "").
   static UnicodeString ExtractPureFileName(const UnicodeString& Path);
+  // The text from the last "." of the whole path to its end, dot included; the whole path when
+  // it holds no ".".
+  static UnicodeString GetFileExtention(const UnicodeString& FilePath);
+  // Whether the file name of the first path matches the file name of the second as a mask ("*"
+  // any run, "?" one character), both trimmed, case ignored.
+  static bool EqualsFileName(const UnicodeString& PathWithoutMask, const UnicodeString& PathPossibleWithMask);
+  // A text usable as a file name: the characters 0..31, " * / : < > ? \ | and 127 removed; a
+  // result longer than the file system's 255 bytes of UTF-8 is cut, its extension kept (the
+  // name part becomes "_" when it is empty). Characters are never split.
+  static UnicodeString ConvertToFileName(const UnicodeString& Str);
+  // A path shortened for display: the leading folders that fit, ".../" (or "...\" in a path
+  // written with backslashes) and the file name; unchanged when it has at most Maxlen characters.
+  static UnicodeString ShortPath(const UnicodeString& Path, int32_t Maxlen);
+  // There are no short (8.3) names here: an existing path comes back unchanged. Raises
+  // Exception "unable to determine short path name from <path>" when nothing of that name exists.
+  static UnicodeString GetShortDOSPath(const UnicodeString& SLongName);
+  // InPath with its placeholders expanded (TqzStrings::CheckDefaultPlaceHolders) for the user
+  // and host names, passed through CheckPathExt with CheckPathSuffix.
+  static UnicodeString BuildPathStr(const UnicodeString& InPath, bool CheckPathSuffix, const UnicodeString& UserName,
+                                    const UnicodeString& HostName);
 
   // ---- Existence and folders ----------------------------------------------------------------
+  // Whether the name or mask finds an entry that is neither a folder (nor a link to one) nor
+  // hidden.
+  static bool FileExists(const UnicodeString& Path);
   // Whether the folder part of Path (up to its last separator, passed through CheckPathExt) is
   // an existing folder (links followed). "/data/file.txt" and "/data/" both test "/data/"; a path
   // without a folder part gives false.
@@ -43,10 +79,74 @@ class TqzFiles {
   // folder is success at once. Otherwise the result is that of creating the deepest level only:
   // true when it was created now, false when it failed or already existed. Never raises.
   static bool CreatePath(const UnicodeString& Path, bool CheckExistence);
+  // Whether Path is a folder that can be read and holds no entry at all (hidden ones count).
+  static bool DirectoryIsEmpty(const UnicodeString& Path);
+  // Removes Path when it is an existing, empty folder; true when it was removed.
+  static bool DeleteDirectoryIsEmpty(const UnicodeString& Path);
+  // Removes the folder part of Path; with Recursive, every folder below it first (children
+  // before parents). Files are never deleted, so a tree holding a file stays in part and the
+  // result is false. Symbolic links to folders inside the tree are removed as links (their
+  // targets are never entered).
+  static bool DeletePath(const UnicodeString& Path, bool Recursive);
+  // Appends the folder part of Root (with AddRoot) and the folders inside it (with Recursive,
+  // every folder below, depth-first, a parent before its children), each ending with "/".
+  // Hidden folders and links are not listed; a path the list already holds exactly is not added
+  // again. Always true.
+  static bool GetPathList(const UnicodeString& Root, TStrings& PathList, bool AddRoot, bool Recursive);
+  // Appends the bare names of the folders directly inside Root. Always true.
+  static bool GetFlatPathList(const UnicodeString& Root, TStrings& PathList);
+  // Lists level by level: SSearchPath (with AddRoot), then its folders, then, with Recusive, the
+  // folders below each of them in turn. A folder whose path contains an entry of IgnorePathes
+  // (case ignored) is skipped with everything below it; when SSearchPath itself contains one,
+  // nothing is added and the result is false. True when ResultList is not empty afterwards.
+  static bool GetSubDirs(const UnicodeString& SSearchPath, TStrings& ResultList, const TStrings* IgnorePathes,
+                         bool Recusive, bool AddRoot);
+
+  // ---- System folders -----------------------------------------------------------------------
   // The calling user's temporary folder ($TMPDIR when set and not blank, else /tmp), ending
   // with "/". As the system's own call, it names the folder without testing it; nothing here can
   // fail to read it, so it never raises.
   static UnicodeString GetTempPath();
+  // The user's local application-data folder (XDG data home) + "Temp/"; "Temp/" alone when
+  // there is none.
+  static UnicodeString GetUserTempPath();
+  // The system folder that stands in for the Windows folder ("/"), for the user or shared alike.
+  static UnicodeString GetWinPath(bool UserSpecific);
+  // The folder of a shell folder number (the XDG table of TqzTools::GetSpecialFolderPath)
+  // without a trailing "/"; the empty text for an unknown number. The folder is not created.
+  static UnicodeString GetSpecialFolder(int32_t Folder);
+
+  // ---- Deleting -----------------------------------------------------------------------------
+  // Deletes the file: up to 10 attempts, each first giving the owner write permission (the
+  // read-only flag cleared) and then removing the name, with a pause of 100 ms after a failed
+  // delete. True when no file of that name remains afterwards (also when there was none); a
+  // folder of that name is never removed. Never raises.
+  static bool ForceDeleteFile(const UnicodeString& Filename);
+  // Moves a file or folder to the user's trash as the freedesktop.org trash specification says:
+  // $XDG_DATA_HOME/Trash (default ~/.local/share/Trash), the item under files/ and its
+  // info/<name>.trashinfo with the original absolute path and the deletion date. A name already
+  // in the trash gets a number (".2", ".3", ...). Across file systems a regular file or link is
+  // copied and then removed. True on success; nothing is left half-done on failure.
+  static bool MoveFileToRecycleBin(const UnicodeString& SFileName);
+
+  // ---- Free names ---------------------------------------------------------------------------
+  // The first free name of Destination, Base-N.ext (N from 2, or from 1 with AlwaysAddId; six
+  // digits with WithLeadingZero) up to N = MaxRetry, then Base-<yyyymmddhhnnsszzz>.ext with
+  // fresh times. Nothing is created. The empty text when even the time-stamped names stay taken
+  // (a bounded number of attempts).
+  static UnicodeString GetFreeFileName(const UnicodeString& Destination, uint32_t MaxRetry = 99999999,
+                                       const UnicodeString& Separator = u"-", bool AlwaysAddId = false,
+                                       bool WithLeadingZero = false);
+  // A free name for a file that combines the listed files: the names (without extensions) of
+  // the files whose extension is in ValidExtensions ("pdf, .TIF"; "*" takes every file), joined
+  // with ", " and shortened, else "Document", in the folder of Destination with NewExtension.
+  static UnicodeString DetermineNewFilename(const UnicodeString& Destination, TStrings& FileList,
+                                            const UnicodeString& ValidExtensions, const UnicodeString& NewExtension,
+                                            int32_t MaxFilenameLength, int32_t MaxFinalLength);
+  // A new, empty file "~XXXX000.<Ext>" (XXXX four random upper-case hexadecimal digits) in
+  // TempDirectory, created exclusively so that no other caller gets the same name; nothing else
+  // is left behind. Raises Exception with the system's error text when no such file can be made.
+  static UnicodeString CreateUniqueFilename(const UnicodeString& TempDirectory, const UnicodeString& Ext);
 
   // ---- Sizes --------------------------------------------------------------------------------
   // The size in bytes of the first entry that the name or mask finds (any entry; a folder has
@@ -69,19 +169,50 @@ class TqzFiles {
   static constexpr int64_t MaxLoadSize = 0x7FFFFFFF;
 
   // Reads the whole file into Data. False, with Data left as it was, when the file cannot be
-  // opened, is not a regular file, is too large (MaxLoadSize) or yields fewer bytes than its
-  // size. Never raises.
+  // opened, is not a regular file, is too large (MaxLoadSize; checked before anything is
+  // allocated) or yields fewer bytes than its size. Never raises.
   static bool LoadFileToString(const UnicodeString& FileName, AnsiString& Data);
   static bool LoadFileToString(const UnicodeString& FileName, AnsiString& Data, uint16_t AccessMode);
-  // The first MaxSize bytes (the whole file when it is shorter); a negative MaxSize gives false.
+  // The first MaxSize bytes (the whole file when it is shorter); only those are read, whatever
+  // the file's size. A negative MaxSize gives false.
   static bool LoadFileToString(const UnicodeString& FileName, AnsiString& Data, int32_t MaxSize);
+  // Writes Data as the file's content. Without Append the data goes to a temporary file in the
+  // same folder, is flushed to disk and renamed over the old file (whose permissions it keeps),
+  // so a failure never destroys the previous content; a link is replaced at its target. With
+  // Append the data is added at the end (the file is created when missing). With MD5Check the
+  // whole file is digested afterwards and compared exactly (case included) with MD5; on a
+  // difference the result is false, the data stays written. Never raises.
+  static bool SaveStringToFile(const UnicodeString& FileName, const AnsiString& Data, bool Append = false,
+                               bool MD5Check = false, const AnsiString& MD5 = "");
+  // Appends the content of the first file to the second. False, touching nothing, when either
+  // does not exist; raises EInOutError when an existing file cannot be opened.
+  static bool MergeFiles(const UnicodeString& FirstFileName, const UnicodeString& SecondFileName);
+  // Creates an empty file; false when any entry of that name is already there (it is never
+  // touched) or the file cannot be created.
+  static bool CreateBlankFile(const UnicodeString& Filename);
 
-  // ---- Deleting -----------------------------------------------------------------------------
-  // Deletes the file: up to 10 attempts, each first giving the owner write permission (the
-  // read-only flag cleared) and then removing the name, with a pause of 100 ms after a failed
-  // delete. True when no file of that name remains afterwards (also when there was none); a
-  // folder of that name is never removed. Never raises.
-  static bool ForceDeleteFile(const UnicodeString& Filename);
+  // ---- Zip archives -------------------------------------------------------------------------
+  // Archives are read and written with libzip (see Zip.h: methods, extraction limits). Items
+  // added here carry the file name only and are deflated; an item of the same name is replaced.
+  // The archive is written to a temporary file and renamed, so a failure leaves it as it was.
+  //
+  // Adds InFile under its file name, with Data as the content when Data is not empty (InFile
+  // need not exist then). False on any failure.
+  static bool AddFileToZip(const UnicodeString& InFile, const UnicodeString& ZipFile, const AnsiString& Data = "");
+  // Adds every listed file under its file name, in list order; one write at the end. False, the
+  // archive unchanged, when any file cannot be read.
+  static bool AddFilesToZip(const TStrings& InFiles, const UnicodeString& ZipFile);
+  // Extracts the archive's first item to Outfile (replacing it). False on any failure.
+  static bool GetFileFromZip(const UnicodeString& Outfile, const UnicodeString& ZipFile);
+  // Extracts every item below TargetPath (created when missing), each at the next free name of
+  // its path, and lists the paths written (ContentFiles is cleared first; a new list is made
+  // when it is empty). Items whose names are absolute, carry a drive letter or a ".." segment
+  // fail the extraction; nothing is written outside TargetPath or through a symbolic link, and
+  // an existing entry is never overwritten. False on failure; the files extracted so far stay
+  // and stay listed.
+  static bool GetFilesFromZip(const UnicodeString& ZipFile, const UnicodeString& TargetPath,
+                              std::unique_ptr<TStringList>& ContentFiles);
+  static bool GetFilesFromZip(const UnicodeString& ZipFile, const UnicodeString& TargetPath, TStrings& ContentFiles);
 
   // ---- MIME types ---------------------------------------------------------------------------
   // The MIME type of a file name: its extension (lower-cased, without the dot) looked up in the
@@ -89,4 +220,28 @@ class TqzFiles {
   // then the value "Content Type" of the key "." + extension under HKEY_CLASSES_ROOT; then
   // Default. Never raises.
   static UnicodeString GetMIMEType(const UnicodeString& FileName, const UnicodeString& Default);
+  // The extension (without dot) of the first table row of the lower-cased MIME type; else the
+  // value named by the lower-cased type under HKLM "SOFTWARE\kesta\System\ContentTypes"; else
+  // the empty text.
+  static UnicodeString GetExtensionFromMimeType(const UnicodeString& MimeType);
+
+  // ---- File-type lists ----------------------------------------------------------------------
+  // Whether any entry of the list (a path or mask) finds any directory entry.
+  static bool FileTypeExists(const TStrings& FileList);
+  // The same for Path + each entry of FileNameList.
+  static bool FileTypeExists(const UnicodeString& Path, const TStrings& FileNameList);
+  // For a path whose extension is a mask (such as "scan.*"): the path with that extension
+  // replaced by each allowed extension (entries without dot) that the mask matches, appended to
+  // FilePathesResult. True when at least one was appended and every replaced path ends with its
+  // extension.
+  static bool GetFilePathesWithTypesInList(const UnicodeString& AFilePath, const TStrings& AllowedList,
+                                           TStrings& FilePathesResult, bool IsStarReplacerAllowed);
+  // Appends the extension (GetFileExtention) of every path, with duplicates ignored when
+  // ResultList is sorted; the number of entries of ResultList afterwards.
+  static int32_t GetFileTypesFromPathList(const TStrings& PathList, TStrings& ResultList);
+  // Appends the entries of AllowedList (written with their dot) equal to the extension of
+  // AFileName (trimmed, case ignored); with IsStarReplacerAllowed a name that is a single "*"
+  // takes every entry. True when at least one was taken.
+  static bool GetValidFileTypesInList(const UnicodeString& AFileName, const TStrings& AllowedList,
+                                      TStrings& IncludedFileTypes, bool IsStarReplacerAllowed);
 };
