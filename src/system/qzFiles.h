@@ -125,8 +125,9 @@ class TqzFiles {
   // Moves a file or folder to the user's trash as the freedesktop.org trash specification says:
   // $XDG_DATA_HOME/Trash (default ~/.local/share/Trash), the item under files/ and its
   // info/<name>.trashinfo with the original absolute path and the deletion date. A name already
-  // in the trash gets a number (".2", ".3", ...). Across file systems a regular file or link is
-  // copied and then removed. True on success; nothing is left half-done on failure.
+  // in the trash gets a number before its extension ("f.2.txt"). Across file systems a regular
+  // file or link is copied and then removed. True on success; nothing is left half-done on
+  // failure.
   static bool MoveFileToRecycleBin(const UnicodeString& SFileName);
 
   // ---- Free names ---------------------------------------------------------------------------

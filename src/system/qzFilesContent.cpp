@@ -1,5 +1,6 @@
 // TqzFiles: whole-file contents: loading, saving, appending one file to another, blank files.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,17 @@ using namespace qzfiles;
 
 namespace {
 
+// Reserves room for a large buffer and asks for huge pages there before it is first touched:
+// faulting in a large buffer page by page would cost several times the reading itself.
+void ReserveLarge(std::string& buffer, size_t size) {
+  buffer.reserve(size);
+  constexpr uintptr_t huge = uintptr_t{2} << 20;
+  if (size < 2 * huge) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer.data()) + huge - 1) & ~(huge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer.data()) + size) & ~(huge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 // Reads up to maxSize bytes of a regular file. The size is checked before anything is allocated.
 bool Load(const UnicodeString& fileName, AnsiString& data, uint16_t accessMode, int64_t maxSize) {
   int flags = O_CLOEXEC | O_NONBLOCK;  // non-blocking so that a FIFO cannot stall the open
@@ -35,19 +47,23 @@ bool Load(const UnicodeString& fileName, AnsiString& data, uint16_t accessMode, 
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const int64_t want = std::min<int64_t>(st.st_size, maxSize);
   if (want >= TqzFiles::MaxLoadSize && maxSize >= TqzFiles::MaxLoadSize) return false;  // beyond one string
-  std::string buffer(static_cast<size_t>(want), '\0');
-  size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t r = ::read(fd.get(), buffer.data() + done, buffer.size() - done);
+  std::string buffer;
+  ReserveLarge(buffer, static_cast<size_t>(want));
+  // Read in pieces through a small buffer that stays in the cache and append them: every page
+  // of the result is written once, with no zero-filling first.
+  const size_t size = static_cast<size_t>(want);
+  std::string piece(std::min<size_t>(size, size_t{1} << 20), '\0');
+  while (buffer.size() < size) {
+    const ssize_t r = ::read(fd.get(), piece.data(), std::min(piece.size(), size - buffer.size()));
     if (r < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (r == 0) break;
-    done += static_cast<size_t>(r);
+    buffer.append(piece.data(), static_cast<size_t>(r));
   }
   // A shortfall ("stream read exception - data size mismatch") fails the load.
-  if (done != buffer.size()) return false;
+  if (buffer.size() != size) return false;
   data = std::move(buffer);
   return true;
 }

@@ -310,8 +310,13 @@ bool TqzFiles::MoveFileToRecycleBin(const UnicodeString& SFileName) {
     const std::string base = path.substr(path.rfind('/') + 1);
     if (base.empty() || base == "." || base == "..") return false;
     const std::string info = "[Trash Info]\nPath=" + EscapePath(path) + "\nDeletionDate=" + LocalDeletionDate() + "\n";
+    // A name already in the trash gets a number before its extension ("f.2.txt"), as the
+    // desktop's own trash does.
+    size_t dot = base.rfind('.');
+    if (dot == 0 || dot == std::string::npos) dot = base.size();
+    const std::string stem = base.substr(0, dot), ext = base.substr(dot);
     for (int n = 1; n <= 10000; ++n) {
-      const std::string name = n == 1 ? base : base + "." + std::to_string(n);
+      const std::string name = n == 1 ? base : stem + "." + std::to_string(n) + ext;
       const std::string infoPath = trash + "/info/" + name + ".trashinfo";
       const std::string filesPath = trash + "/files/" + name;
       const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

@@ -11,11 +11,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
+#include <sstream>
+#include <vector>
 #include <string>
 
 #include "CodePage.h"
 #include "Registry.h"
+#include "StringList.h"
 #include "TestSupport.h"
 
 namespace {
@@ -309,6 +313,114 @@ TEST(qzFilesMime, TableThenRegistryThenDefault) {
     SCOPED_TRACE(WideToUtf8(r.name));
     EXPECT_EQ(TqzFiles::GetMIMEType(r.name, u"text/x-default"), r.type);
   }
+}
+
+TEST(qzFilesMime, ExtensionFromTypeThenRegistry) {
+  qztest::TempDir reg;
+  ScopedEnv env("KESTA_REGISTRY_DIR", reg.Path().c_str());
+  WriteFile(reg.Path() + "/HKLM.reg",
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\kesta\\System\\ContentTypes]\r\n"
+            "\"application/x-kesta\"=\"kqf\"\r\n\"application/octet-stream\"=\"bin\"\r\n");
+  struct Row {
+    const char16_t* type;
+    const char16_t* ext;
+  };
+  const Row rows[] = {
+      {u"Image/JPEG", u"jpg"},                      // the first row of the type, lower-cased
+      {u"application/x-msg", u"msg"},
+      {u"application/x-zip-compressed", u"zip"},
+      {u"application/x-netcdf", u"cdf"},
+      {u"application/octet-stream", u"bin"},        // row 0 has no extension: the registry's
+      {u"APPLICATION/X-KESTA", u"kqf"},
+      {u"application/x-unknown", u""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(TqzFiles::GetExtensionFromMimeType(r.type), r.ext) << WideToUtf8(r.type);
+}
+
+// The common types agree with the system's MIME table (/etc/mime.types).
+TEST(qzFilesMime, CommonTypesAgreeWithTheSystemTable) {
+  std::ifstream in("/etc/mime.types");
+  if (!in) GTEST_SKIP() << "/etc/mime.types is not installed";
+  std::map<std::string, std::string> system;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string type, ext;
+    words >> type;
+    while (words >> ext) system.emplace(ext, type);
+  }
+  for (const char* ext : {"pdf", "png", "gif", "jpg", "jpeg", "tif", "tiff", "bmp", "svg", "txt", "html", "htm", "css",
+                          "rtf", "doc", "docx", "xls", "xlsx", "ppt", "pptx", "odt", "xps", "ps", "eml", "zip", "tar",
+                          "mp3", "wav", "avi", "mpeg", "mov"}) {
+    SCOPED_TRACE(ext);
+    ASSERT_TRUE(system.count(ext));
+    EXPECT_EQ(WideToUtf8(TqzFiles::GetMIMEType(W(std::string("file.") + ext), u"")), system[ext]);
+    EXPECT_EQ(WideToUtf8(TqzFiles::GetExtensionFromMimeType(W(system[ext]))).empty(), false);
+  }
+}
+
+// ---- File-type lists ---------------------------------------------------------------------------
+
+TEST(qzFilesTypes, ExistenceByMasks) {
+  qztest::TempDir tmp;
+  const std::string t = tmp.Path() + "/";
+  WriteFile(t + "scan.tif", "");
+  WriteFile(t + ".hidden.pdf", "");
+  struct Row {
+    std::vector<std::string> masks;
+    bool exists;
+  };
+  const Row rows[] = {{{"*.pdf", "*.tif"}, true}, {{"*.pdf"}, true},  // any entry, hidden too
+                      {{"*.doc"}, false},          {{}, false}};
+  for (const Row& r : rows) {
+    TStringList full, names;
+    for (const std::string& m : r.masks) {
+      full.Add(W(t + m));
+      names.Add(W(m));
+    }
+    EXPECT_EQ(TqzFiles::FileTypeExists(full), r.exists);
+    EXPECT_EQ(TqzFiles::FileTypeExists(W(t), names), r.exists);
+  }
+}
+
+TEST(qzFilesTypes, ListsOfTypes) {
+  TStringList allowed;
+  for (const char16_t* e : {u"pdf", u"tif", u"tiff"}) allowed.Add(e);
+  struct Row {
+    const char16_t* path;
+    bool result;
+    std::vector<std::string> paths;
+  };
+  const Row rows[] = {
+      {u"/in/scan.*", true, {"/in/scan.pdf", "/in/scan.tif", "/in/scan.tiff"}},
+      {u"/in/scan.t*", true, {"/in/scan.tif", "/in/scan.tiff"}},
+      {u"/in/scan.PDF", true, {"/in/scan.pdf"}},
+      {u"/in/scan.doc", false, {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(WideToUtf8(r.path));
+    TStringList out;
+    EXPECT_EQ(TqzFiles::GetFilePathesWithTypesInList(r.path, allowed, out, true), r.result);
+    std::vector<std::string> got;
+    for (int i = 0; i < out.Count(); ++i) got.push_back(WideToUtf8(out.Get(i)));
+    EXPECT_EQ(got, r.paths);
+  }
+  TStringList paths, types;
+  for (const char16_t* p : {u"/a/x.pdf", u"/a/y.tif", u"/a/z.pdf", u"/a.d/noext"}) paths.Add(p);
+  types.SetSorted(true);
+  EXPECT_EQ(TqzFiles::GetFileTypesFromPathList(paths, types), 3);
+  EXPECT_EQ(types.Get(0), u".d/noext");
+  EXPECT_EQ(types.Get(1), u".pdf");
+  TStringList valid, taken;
+  for (const char16_t* e : {u".pdf", u"pdf", u" .PDF "}) valid.Add(e);
+  EXPECT_TRUE(TqzFiles::GetValidFileTypesInList(u"a.PDF", valid, taken, false));
+  EXPECT_EQ(taken.Count(), 2);  // ".pdf" and " .PDF ", not "pdf"
+  TStringList all;
+  EXPECT_TRUE(TqzFiles::GetValidFileTypesInList(u"*", valid, all, true));
+  EXPECT_EQ(all.Count(), 3);
+  TStringList none;
+  EXPECT_FALSE(TqzFiles::GetValidFileTypesInList(u"*", valid, none, false));
 }
 
 }  // namespace
