@@ -9,6 +9,7 @@
 
 #include "CodePage.h"
 #include "qzFilesInternal.h"
+#include "qzStrings.h"
 
 namespace qzfiles {
 
@@ -30,49 +31,10 @@ std::string NativePath(std::u16string_view path) {
   return platform::WideToUtf8(p);
 }
 
-namespace {
-
-// Code points of a UTF-16 text, so that "?" takes a surrogate pair as one character.
-std::u32string CodePoints(std::u16string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char16_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      out.push_back(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (s[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 bool MaskMatches(std::u16string_view name, std::u16string_view mask, bool oneCharSign) {
   if (mask == u"*.*") mask = u"*";  // the system's "every name", dots or not
-  const std::u32string t = CodePoints(name);
-  const std::u32string p = CodePoints(mask);
-  // Greedy match that returns to the last "*" on a mismatch: every placement of the runs is
-  // tried, in time bounded by text length x mask length.
-  size_t ti = 0, pi = 0, starP = std::u32string::npos, starT = 0;
-  while (ti < t.size()) {
-    if (pi < p.size() && p[pi] == U'*') {
-      starP = pi++;
-      starT = ti;
-    } else if (pi < p.size() && ((oneCharSign && p[pi] == U'?') || p[pi] == t[ti])) {
-      ++pi;
-      ++ti;
-    } else if (starP != std::u32string::npos) {
-      pi = starP + 1;
-      ti = ++starT;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == U'*') ++pi;
-  return pi == p.size();
+  return TqzStrings::EqualsExW(UnicodeString(name), UnicodeString(mask), false, false, u"*",
+                               oneCharSign ? u"?" : u"");
 }
 
 bool NameTaken(const std::string& nativePath) {

@@ -28,7 +28,7 @@ UnicodeString NameExtension(std::u16string_view path);
 std::string NativePath(std::u16string_view path);
 
 // Whether a name matches a mask of "*" (any run) and "?" (one character), case-sensitively as
-// the file system compares names; "*.*" stands for every name. Without oneCharSign "?" is an
+// the file system compares names (TqzStrings::EqualsExW); "*.*" stands for every name. Without oneCharSign "?" is an
 // ordinary character.
 bool MaskMatches(std::u16string_view name, std::u16string_view mask, bool oneCharSign = true);
 inline bool HasWildcards(std::u16string_view mask) { return mask.find_first_of(u"*?") != std::u16string_view::npos; }

@@ -297,12 +297,11 @@ bool TqzFiles::GetFilePathesWithTypesInList(const UnicodeString& AFilePath, cons
   (void)IsStarReplacerAllowed;  // the star of the extension always acts as a mask
   try {
     const UnicodeString ext = GetFileExtention(AFilePath);
-    const UnicodeString mask = UpperCaseStr(platform::Trim(ext));
     bool ok = true;
     int added = 0;
     for (int i = 0; i < AllowedList.Count(); ++i) {
       const UnicodeString candidate = u"." + AllowedList.Get(i);
-      if (!MaskMatches(UpperCaseStr(platform::Trim(candidate)), mask, false)) continue;
+      if (!TqzStrings::EqualsExW(candidate, ext, true, true, u"*", u"")) continue;
       const UnicodeString replaced = ReplaceAll(AFilePath, ext, candidate);
       if (TqzStrings::EndsWith(replaced, candidate, true)) {
         FilePathesResult.Add(replaced);

@@ -107,9 +107,9 @@ UnicodeString TqzFiles::GetFileExtention(const UnicodeString& FilePath) {
 }
 
 bool TqzFiles::EqualsFileName(const UnicodeString& PathWithoutMask, const UnicodeString& PathPossibleWithMask) {
-  const UnicodeString name = UpperCaseStr(platform::Trim(NamePart(PathWithoutMask)));
-  const UnicodeString mask = UpperCaseStr(platform::Trim(NamePart(PathPossibleWithMask)));
-  return MaskMatches(name, mask);
+  UnicodeString mask = platform::Trim(NamePart(PathPossibleWithMask));
+  if (mask == u"*.*") mask = u"*";  // every name, as in the directory searches
+  return TqzStrings::EqualsExW(platform::Trim(NamePart(PathWithoutMask)), mask, false, true, u"*", u"?");
 }
 
 UnicodeString TqzFiles::ConvertToFileName(const UnicodeString& Str) {

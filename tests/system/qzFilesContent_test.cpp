@@ -128,7 +128,9 @@ TEST(qzFilesMerge, AppendsTheFirstFileToTheSecond) {
     if (r.second) WriteFile(t + "2", r.second);
     EXPECT_EQ(TqzFiles::MergeFiles(W(t + "1"), W(t + "2")), r.result);
     EXPECT_EQ(::access((t + "2").c_str(), F_OK) == 0 ? ReadFile(t + "2") : "-", r.after);
-    if (r.first) EXPECT_EQ(ReadFile(t + "1"), r.first);
+    if (r.first) {
+      EXPECT_EQ(ReadFile(t + "1"), r.first);
+    }
   }
   // A file merged into itself doubles once.
   WriteFile(t + "self", "ab");
