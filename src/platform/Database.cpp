@@ -509,6 +509,16 @@ bool DbConnection::LinkIsDead() {
   return SQL_SUCCEEDED(r) && dead == SQL_CD_TRUE;
 }
 
+bool DbConnection::LinkAlive() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!Connected()) return false;
+  if (LinkIsDead()) {
+    MarkDead();
+    return false;
+  }
+  return true;
+}
+
 void DbConnection::EnsureOpen() {
   if (!Connected()) {
     Open();

@@ -96,6 +96,10 @@ class DbConnection {
   // dropped link counts).
   int OpenCount() const { return openCount_; }
 
+  // Whether the connection is open and its link alive, by the driver's dead-connection test
+  // (MariaDB: a ping). Never opens or reopens anything; a dead link is closed.
+  bool LinkAlive();
+
   // ---- for the data set and command classes -------------------------------------------------
   struct Column {
     UnicodeString Name;

@@ -240,49 +240,8 @@ void MariaDbServer::Start() {
     fs::create_directories(tmp);
     fs::copy(templ, data, fs::copy_options::recursive);
     port_ = FreePort();
-    std::vector<std::string> args = {"mariadbd",
-                                     "--no-defaults",
-                                     "--datadir=" + data,
-                                     "--socket=" + socket_,
-                                     "--port=" + std::to_string(port_),
-                                     "--bind-address=127.0.0.1",
-                                     "--pid-file=" + dir_.Path() + "/mysqld.pid",
-                                     "--log-error=" + log,
-                                     "--tmpdir=" + tmp};
-    if (::geteuid() == 0) args.push_back("--user=root");
-    for (const auto& o : ServerOptions()) args.push_back(o);
-    std::vector<char*> cargs = CStrings(args);
-
-    pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      // The server goes down with the test process, even when that one crashes.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::getppid() != parent) ::_exit(1);
-      int devnull = ::open("/dev/null", O_RDWR);
-      ::dup2(devnull, 0);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
-      ::execvp(cargs[0], cargs.data());
-      ::_exit(127);
-    }
-
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool up = false, died = false;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        died = true;
-        pid_ = -1;
-        break;
-      }
-      if (SocketAccepts(socket_)) {
-        up = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    bool died = false;
+    const bool up = Spawn(died);
     if (up) {
       std::string sql =
           "DELETE FROM mysql.global_priv WHERE User = '';\nFLUSH PRIVILEGES;\n"
@@ -303,6 +262,73 @@ void MariaDbServer::Start() {
     // A port taken between the probe and the server's bind: try another one.
   }
   throw std::runtime_error("mariadbd did not start: " + lastError);
+}
+
+bool MariaDbServer::Spawn(bool& died) {
+  const std::string data = dir_.Path() + "/data";
+  const std::string tmp = dir_.Path() + "/tmp";
+  const std::string log = dir_.Path() + "/server.log";
+  std::vector<std::string> args = {"mariadbd",
+                                   "--no-defaults",
+                                   "--datadir=" + data,
+                                   "--socket=" + socket_,
+                                   "--port=" + std::to_string(port_),
+                                   "--bind-address=127.0.0.1",
+                                   "--pid-file=" + dir_.Path() + "/mysqld.pid",
+                                   "--log-error=" + log,
+                                   "--tmpdir=" + tmp};
+  if (::geteuid() == 0) args.push_back("--user=root");
+  for (const auto& o : ServerOptions()) args.push_back(o);
+  std::vector<char*> cargs = CStrings(args);
+
+  pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    // The server goes down with the test process, even when that one crashes.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);
+    int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, 0);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execvp(cargs[0], cargs.data());
+    ::_exit(127);
+  }
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  died = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      died = true;
+      pid_ = -1;
+      return false;
+    }
+    if (SocketAccepts(socket_)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void MariaDbServer::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+void MariaDbServer::Restart() {
+  if (pid_ > 0) return;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    bool died = false;
+    if (Spawn(died)) return;
+    if (!died) Stop();
+    // The killed server's port may still be held for a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  throw std::runtime_error("mariadbd did not start again: " + ReadFile(dir_.Path() + "/server.log"));
 }
 
 void MariaDbServer::Stop() {

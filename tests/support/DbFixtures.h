@@ -88,10 +88,18 @@ class MariaDbServer {
     return SplitRows(Exec(database, sql));
   }
 
+  // Kills the server (SIGKILL, as a crash would), keeping its data; Restart starts it again on
+  // the same port with the same data and users.
+  void Kill();
+  void Restart();
+
  private:
   MariaDbServer();
   void Start();
   void Stop();
+  // Starts mariadbd on port_ with the data folder as it is; true once it accepts connections
+  // (died: the server exited).
+  bool Spawn(bool& died);
 
   TempDir dir_;
   pid_t pid_ = -1;

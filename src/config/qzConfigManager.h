@@ -1,0 +1,355 @@
+// TqzConfigManager: the configuration store. Hierarchical configuration trees kept in one
+// database table (default "qz_configuration"): every node and every value is one row.
+//
+//   column      content
+//   ID          32 upper-case hexadecimal digits (TqzTools::CreateId), primary key
+//   PARENTID    ID of the node holding the row; empty (or NULL) at the root
+//   KEYNAME     the node's or value's name, decoded ("/" stored as "/")
+//   DIMENSION   layout V2 only; never written by the store
+//   DATATYPE    "TREE" for a node; for a value its type name (GetVarTypeStr, or the writer's)
+//   KEYVALUE    the value as its locale-independent storage text (TqzTypes::VarToStrExt)
+//   CHANGEUSER  layout V2 only: user of the last tracked change
+//   CHANGEDATE  layout V2 only: local time of the last tracked change
+//
+// The store never creates its table; src/config/sql/ holds the DDL for SQLite and MariaDB.
+//
+// One class, one header; the definitions are split by concern:
+//   qzConfigManager.cpp        construction, the connection and its check thread, the error
+//                              convention, statement helpers, change columns
+//   qzConfigManagerKeys.cpp    key path forms, node resolution, id -> path, the key cache
+//   qzConfigManagerValues.cpp  typed values, change ticks and per-flag signals
+//
+// Error convention of the public operations: on success Message is emptied; on an exception
+// Message takes its text, the operation gives its failure result, the connection is checked
+// (which may overwrite Message), and the exception is raised again as the base Exception only
+// when RaiseExceptions is set. Node resolution retries, then raises whatever RaiseExceptions says.
+//
+// Decisions where the rules leave room, and sound behaviour where they describe a fault:
+//  * The connection status is "1" when the database layer's dead-connection test says the link
+//    is alive (DbConnection::LinkAlive). The provider named in messages is the ODBC driver of the
+//    connection string.
+//  * A failed rebuild leaves the store offline: the failed connection is dropped and every
+//    statement raises "not connected" until a later check opens a new one.
+//  * The layout probe reads the table's columns (SELECT * on no rows): a missing change column
+//    means V1; an error leaves the layout undecided (V1 meanwhile) and the probe runs again after
+//    the next successful rebuild.
+//  * The key cache compares keys the way the table's KEYNAME collation does: folded to upper case
+//    where the table ignores case (SQLite COLLATE NOCASE: ASCII letters; MariaDB *_ci collations:
+//    every letter), exactly otherwise. It keeps the first-free-slot, no-insert-when-full and
+//    lease-expiry-on-lookup rules and finds entries through hash indexes, so a lookup is O(1).
+//  * Walks up PARENTID stop after 256 levels with an error (a looping table cannot hang them).
+//  * Nodes are created under a store-wide creation lock (MariaDB: a named lock; SQLite: a write
+//    transaction), and re-read under it, so two processes that create one path at once end with
+//    one node. The same holds for a new value row.
+//  * GetConfigValue, ConfigValueExists and ConfigValueChangedByUser read value rows only, and take
+//    a key without "/" as a node id only when it is exactly 32 hexadecimal digits (else as a path).
+//  * DeleteConfigValue and DeleteConfigValueById never delete node rows; the alike form escapes
+//    "%", "_" and "!" in the name and says ESCAPE '!'.
+//  * Values are always stored as VarToStrExt's text (dates "yyyy-mm-dd hh:nn:ss", "." decimals),
+//    also with an explicit data type, and the unchanged-write test compares that text.
+//  * Per-flag signals: a check remembers the value it read and never writes it back; each flag
+//    keeps its own read time.
+//  * Re-keying a node (GetParentTreeId with DefKeyId) moves the rows below it to the new id,
+//    drops the process's own cache entries for it and signals a structural change.
+//  * The check run by the helper thread does not write Message (callers' threads own it). After
+//    a failed operation Message keeps the operation's error unless the check finds the
+//    connection still offline (then the check's text says so).
+//  * A negative cache size from the store counts as 0; 100000 and more as 100000.
+//  * The tick source and the pauses of the open loop and of the rebuild are injectable for tests
+//    (SetTickSource, SetPauseFunction).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "Database.h"
+#include "Exceptions.h"
+#include "Text.h"
+#include "Variant.h"
+#include "qzADO.h"
+#include "qzTypes.h"
+
+enum TTableStructureType : uint8_t { TST_V1, TST_V2 };
+
+enum TqzKeyCompareResult : uint8_t {
+  qzKCR_NoMatch,
+  qzKCR_Identical,
+  qzKCR_OneLevelLower,
+  qzKCR_MoreThanOneLevelLower
+};
+
+// A value type name of at most 8 characters.
+using TDataTypeStr = UnicodeString;
+
+struct TConfigCacheRecord {
+  UnicodeString Key;  // path in prepared form, as it was stored
+  TIdType KeyId;
+  uint32_t Ticks = 0;
+  bool Active = false;
+};
+using TConfigCache = std::vector<TConfigCacheRecord>;
+
+struct TDbChangeFlag {
+  UnicodeString Flag;
+  uint32_t Ticks = 0;     // the value last read for the flag
+  uint32_t ReadTicks = 0;  // tick count of that read
+  bool Read = false;       // read at least once
+};
+using TDbChangeFlags = std::vector<TDbChangeFlag>;
+
+using TCheckCallBackProc = std::function<void()>;
+
+// The connection-check thread: about once a second it counts a tick, and every AdoCheckInterval
+// ticks it calls CheckCallBackProc. Terminate() wakes it at once.
+class THelperThread {
+ public:
+  THelperThread(uint32_t adoCheckInterval, TCheckCallBackProc callback);
+  ~THelperThread();
+  THelperThread(const THelperThread&) = delete;
+  THelperThread& operator=(const THelperThread&) = delete;
+
+  void Start();
+  // Asks the thread to end and waits for it (a check in progress runs to its end).
+  void Terminate();
+
+  TCheckCallBackProc CheckCallBackProc;
+
+ private:
+  void Execute();
+
+  uint32_t TimerTicks = 0;
+  uint32_t AdoCheckInterval = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool terminated_ = false;
+};
+
+class TqzConfigManager {
+ public:
+  // Connects to the table (UserConStr empty: the installation's data-link file). With n7Init the
+  // class nodes are resolved and the cache settings are read from the store.
+  TqzConfigManager(bool n7Init, const UnicodeString& UserConStr, const UnicodeString& TableName);
+  ~TqzConfigManager();
+  TqzConfigManager(const TqzConfigManager&) = delete;
+  TqzConfigManager& operator=(const TqzConfigManager&) = delete;
+
+  // ---- Public fields ------------------------------------------------------------------------
+  UnicodeString Message;
+  AnsiString Version = "5.4.0";
+  UnicodeString CfgTabName;
+  bool BackupChanges = true;
+  int32_t CacheSize = 1000;
+  uint32_t CacheLeaseTime = 600000;  // ms
+  uint32_t CacheCheckTime = 5000;    // ms
+  bool CacheEnabled = true;
+  bool RaiseExceptions = false;
+  UnicodeString Username;
+  TTableStructureType TableStructureType = TST_V1;
+  bool TrackChanges = false;
+  TIdType KId_ClassesStyleIcons;
+  TIdType KId_ClassesContextHelpSys;
+  TIdType KId_ClassesContextHelpCus;
+  TIdType KId_ClassesStatus;
+  TIdType KId_ClassesLocale;
+
+  // ---- Connection, layout, errors -----------------------------------------------------------
+  bool IsConnected();
+  bool CheckADOConnection();
+  TTableStructureType GetTableStructureType();
+  bool ExtendRecord(TqzADODataSet& ADODataSet);
+  bool ExtendRecord(TqzADODataSet& ADODataSet, const UnicodeString& Username, TDateTime Date,
+                    bool ForceTrackChanges);
+  static bool IsTIdStringEmpty(const TIdType& Id);
+  void RaiseException(const UnicodeString& MyMessage);
+  void WStringCheckCallBackProc();
+  static UnicodeString N7PathToWindowsPath(const UnicodeString& Path);
+
+  // ---- Key forms ------------------------------------------------------------------------------
+  static UnicodeString PrepareKey(const UnicodeString& Key);
+  static UnicodeString Convert2VisKey(const UnicodeString& Key);
+  static UnicodeString Convert2NamedRelKey(const UnicodeString& Key);
+  static UnicodeString EncodeKeyPart(const UnicodeString& KeyPart);
+  static UnicodeString DecodeKeyPart(const UnicodeString& KeyPart);
+  static UnicodeString GetNextLowerKey(const UnicodeString& Key);
+  static TqzKeyCompareResult CompareKeys(const UnicodeString& Key1, const UnicodeString& Key2);
+
+  // ---- Node resolution ------------------------------------------------------------------------
+  TIdType GetParentTreeId(const UnicodeString& Key, bool Create, bool ForceLoad);
+  TIdType GetParentTreeId(const UnicodeString& Key, const TIdType& DefKeyId, bool Create);
+  UnicodeString GetKeyNameByNodeId(const TIdType& NodeId);
+
+  // ---- Key cache ------------------------------------------------------------------------------
+  bool InitCache();
+  bool ResetCache();
+  bool GetCacheKeyId(const UnicodeString& Key, TIdType& KeyId, bool CheckState);
+  bool GetCacheKeyById(const TIdType& KeyId, UnicodeString& Key);
+  bool SetCacheKeyId(const UnicodeString& Key, const TIdType& KeyId);
+  bool RemoveKeyFromCache(const UnicodeString& Key);
+  bool RemoveKeyIdFromCache(const TIdType& KeyId);
+
+  // ---- Values ---------------------------------------------------------------------------------
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value);
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                      bool KeepUserContent);
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                      const TDataTypeStr& DataType);
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                      const TDataTypeStr& DataType, bool KeepUserContent);
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                      const TDataTypeStr& DataType, const UnicodeString& User, TDateTime Date,
+                      bool ForceTrackChanges);
+  Variant GetConfigValue(const UnicodeString& Key, const UnicodeString& VarName,
+                         const Variant& Default, bool Create);
+  Variant GetConfigValueById(const TIdType& Id, const Variant& Default, bool Raw);
+  bool ConfigValueExists(const UnicodeString& Key, const UnicodeString& VarName);
+  bool ConfigValueChangedByUser(const UnicodeString& Key, const UnicodeString& VarName);
+  bool DeleteConfigValue(const UnicodeString& Key, const UnicodeString& VarName, bool DeleteAlike);
+  bool DeleteConfigValueById(const TIdType& PropertyId);
+
+  // ---- Change ticks ---------------------------------------------------------------------------
+  bool SetDatabaseChangeState();
+  bool CheckDatabaseChangeState();
+  bool SetSpecificDatabaseChangeState(const UnicodeString& Flag);
+  bool CheckSpecificDatabaseChangeState(const UnicodeString& Flag);
+
+  // ---- Diagnostics ----------------------------------------------------------------------------
+  // Statements this object has sent: all of them, and those that wrote (INSERT, UPDATE, DELETE).
+  struct TqzStatementCounts {
+    uint64_t Statements = 0;
+    uint64_t Writes = 0;
+  };
+  TqzStatementCounts StatementCounts() const { return {statements_.load(), writes_.load()}; }
+
+  // ---- Time sources (process-wide; tests replace them, an empty function restores) ------------
+  // The tick count in ms (default: TqzTools::GetTickCount).
+  static void SetTickSource(std::function<uint32_t()> source);
+  // The pauses of the open loop (5000 ms) and of a rebuild (1000 ms).
+  static void SetPauseFunction(std::function<void(uint32_t)> pause);
+
+ private:
+  // ---- Statement helpers (every file of the class uses them) ---------------------------------
+  using TqzParams = std::vector<std::pair<UnicodeString, Variant>>;
+
+  // A query on the shared data set: takes DatabaseLock, opens the statement with its
+  // parameters, and closes the data set when it goes. Raises "not connected" when offline.
+  class TqzQuery {
+   public:
+    TqzQuery(TqzConfigManager& store, const UnicodeString& sql, const TqzParams& params);
+    ~TqzQuery();
+    TqzQuery(const TqzQuery&) = delete;
+    TqzQuery& operator=(const TqzQuery&) = delete;
+    TqzADODataSet& operator*() { return *data_; }
+    TqzADODataSet* operator->() { return data_; }
+    bool Found() const { return !data_->IsEmpty(); }
+    // Post with the write counted.
+    void Post();
+
+   private:
+    TqzConfigManager& store_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    TqzADODataSet* data_;
+  };
+
+  // Runs a statement without result through the command object, under DatabaseLock; the rows it
+  // changed.
+  int64_t ExecCommand(const UnicodeString& sql, const TqzParams& params);
+  // "SELECT * FROM <table> " + tail, the statement form most operations use.
+  UnicodeString SelectFrom(const UnicodeString& tail) const;
+  // The checked table name (letters, digits, "_", "$", "#", "."); raises otherwise.
+  const UnicodeString& Table() const;
+  // Runs body under the store-wide creation lock (see the header comment); the caller holds
+  // DatabaseLock.
+  void WithCreationLock(const std::function<void()>& body);
+  // The error convention around an operation's body.
+  template <class R, class F>
+  R Guarded(R failure, F&& body);
+  void HandleError(const UnicodeString& text);
+
+  // ---- Connection ------------------------------------------------------------------------------
+  void OpenConnection(bool withLoop);
+  UnicodeString ConnectionStatus();
+  UnicodeString ProviderName() const;
+  // The connection check; its text goes to Message when setMessage, and to *text when given.
+  bool RunConnectionCheck(bool setMessage, UnicodeString* text = nullptr);
+  void ProbeDialect();
+  void InitClassNodeIds(bool Force);
+  static uint32_t Ticks();
+  static void Pause(uint32_t ms);
+  TIdType NewId() const;
+
+  // ---- Keys and cache --------------------------------------------------------------------------
+  // The cache's comparison form of a prepared key (folded as the table's collation folds).
+  UnicodeString CacheFold(const UnicodeString& preparedKey) const;
+  // The node id of an operation's key: a path, or (where allowed) a 32-digit node id.
+  TIdType NodeIdOfKey(const UnicodeString& Key, bool Create, bool AllowId);
+  static bool IsNodeIdText(const UnicodeString& Key);
+  TIdType WalkPath(const UnicodeString& prepared, bool Create, bool& usePrefixCache);
+  TIdType FindOrCreateNode(const UnicodeString& name, const TIdType& parent, bool Create);
+  void FreeCacheSlot(std::size_t slot);
+  bool LookupCache(const UnicodeString& preparedKey, TIdType& KeyId);
+
+  // ---- Values ----------------------------------------------------------------------------------
+  bool WriteValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                  const UnicodeString& typeName, const UnicodeString& compareType, bool compare,
+                  const std::function<void(TqzADODataSet&)>& extend);
+  static uint32_t TicksOfValue(const Variant& v);
+
+  // ---- Fields ----------------------------------------------------------------------------------
+  std::unique_ptr<platform::DbConnection> ADOConnection;
+  std::unique_ptr<TqzADODataSet> ADODataSet;
+  std::unique_ptr<platform::DbCommand> ADOCommand;
+  UnicodeString ConnectionString;
+  bool n7Mode = false;
+  std::recursive_mutex DatabaseLock;
+  std::recursive_mutex CacheLock;
+  std::unique_ptr<THelperThread> HelperThread;
+  TConfigCache ConfigCache;
+  uint32_t LastDbChangeTicks = 0;
+  uint32_t LastDbChangeTicksTest = 0;
+  TDbChangeFlags DbChangeFlags;
+  int32_t MaxDbRetry = 2;
+  TqzDatabaseType DatabaseType = qzDBT_MSSQL;
+  int32_t ADOConCheckCount = 0;
+
+  int32_t conTimeout_ = 120;      // seconds: login time-out and bound of the open loop
+  int32_t conCmdTimeout_ = 180;   // seconds: the connection's command time-out
+  int32_t dataCmdTimeout_ = 120;  // seconds: the data set's command time-out
+  int32_t checkInterval_ = 1800;  // helper-thread ticks between checks
+  bool online_ = false;           // statements may run (false after a failed rebuild)
+  bool layoutKnown_ = false;      // the layout probe has decided
+  bool dialectKnown_ = false;
+  bool mariaDb_ = false;          // MariaDB/MySQL: named locks
+  bool sqlite_ = false;           // SQLite: write transactions
+  enum class Fold : uint8_t { Exact, Ascii, Unicode };
+  std::atomic<Fold> fold_{Fold::Exact};
+  // Cache indexes: comparison key -> slot, id -> slots, free slots in order.
+  std::unordered_map<UnicodeString, std::size_t> keyIndex_;
+  std::unordered_multimap<AnsiString, std::size_t> idIndex_;
+  std::vector<UnicodeString> slotFold_;
+  std::set<std::size_t> freeSlots_;
+  std::atomic<uint64_t> statements_{0};
+  std::atomic<uint64_t> writes_{0};
+};
+
+template <class R, class F>
+R TqzConfigManager::Guarded(R failure, F&& body) {
+  try {
+    R result = body();
+    Message.clear();
+    return result;
+  } catch (const Exception& e) {
+    HandleError(e.Message);
+    return failure;
+  }
+}
