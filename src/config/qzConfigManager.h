@@ -204,6 +204,12 @@ class TqzConfigManager {
                       bool KeepUserContent);
   bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
                       const TDataTypeStr& DataType);
+  // A type name written as a literal is a type name (without this, u"INT" would turn into the
+  // Boolean KeepUserContent).
+  bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
+                      const char16_t* DataType) {
+    return SetConfigValue(Key, VarName, Value, TDataTypeStr(DataType ? DataType : u""));
+  }
   bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
                       const TDataTypeStr& DataType, bool KeepUserContent);
   bool SetConfigValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,

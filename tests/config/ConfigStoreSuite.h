@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -329,6 +331,136 @@ void RunStatementTable() {
     EXPECT_EQ(U8(store.Message), c.message);
     EXPECT_EQ(Rows(b), c.after);
   }
+}
+
+}  // namespace config_suite
+
+namespace config_suite {
+
+// ---------------------------------------------------------------------------------------------
+// The cache compares keys as the table's collation does.
+
+template <class Backend>
+void RunCacheCollation() {
+  StoreEnvironment environment;
+  Backend b;
+  TqzConfigManager store(false, b.ConnectionString(), u"qz_configuration");
+  const TIdType id("0123456789ABCDEF0123456789ABCDEF");
+  struct Row {
+    const char16_t* stored;
+    const char16_t* looked;
+    bool hit;
+  };
+  const std::vector<Row> rows = {
+      {u"/Alpha/Beta", u"alpha/beta/", true},
+      {u"/Äpfel", u"äpfel/", Backend::FoldsAllLetters},
+      {u"/exact", u"exact/", true},
+      {u"/one", u"one/two/", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(U8(r.stored) + " / " + U8(r.looked));
+    store.InitCache();
+    ASSERT_TRUE(store.SetCacheKeyId(r.stored, id));
+    TIdType found;
+    EXPECT_EQ(store.GetCacheKeyId(r.looked, found, false), r.hit);
+    EXPECT_EQ(found, r.hit ? id : TIdType());
+    UnicodeString key;
+    ASSERT_TRUE(store.GetCacheKeyById(id, key));
+    EXPECT_EQ(key, TqzConfigManager::PrepareKey(r.stored));  // the key as stored, not folded
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two processes on one store. The test executable runs itself as the second process: the test
+// ConfigStoreChild.Run does the work named by QZ_CFG_CHILD and is skipped otherwise.
+
+inline void WaitForFile(const std::string& path) {
+  for (int i = 0; i < 6000 && !std::filesystem::exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+inline void RunChild() {
+  const char* mode = std::getenv("QZ_CFG_CHILD");
+  if (!mode) GTEST_SKIP() << "runs only as the second process of a store test";
+  const std::string folder = std::getenv("QZ_CFG_FOLDER");
+  TqzConfigManager store(true, U16(std::getenv("QZ_CFG_CONSTR")), u"qz_configuration");
+  ASSERT_EQ(U8(store.Message), "");
+  const std::string m = mode;
+  if (m == "create") {
+    qztest::WriteFile(folder + "/ready-" + std::getenv("QZ_CFG_INDEX"), "");
+    WaitForFile(folder + "/go");
+    for (int i = 0; i < 25; ++i) {
+      const UnicodeString key = u"/race/n" + U16(std::to_string(i)) + u"/leaf";
+      ASSERT_TRUE(store.SetConfigValue(key, u"Same", Variant(int32_t{i}))) << U8(store.Message);
+    }
+  } else if (m == "signal") {
+    const TIdType moved = store.GetParentTreeId(u"/sig/node", TIdType("00000000000000000000000000ABCDEF"), true);
+    ASSERT_EQ(moved.str(), "00000000000000000000000000ABCDEF") << U8(store.Message);
+    ASSERT_TRUE(store.SetConfigValue(u"/sig/node", u"V", Variant(int32_t{2})));
+    ASSERT_TRUE(store.SetSpecificDatabaseChangeState(u"Reload"));
+  }
+}
+
+inline qztest::ProcessResult StartChild(const std::string& mode, const UnicodeString& constr, const std::string& folder,
+                                        int index) {
+  return qztest::RunProcess({"/proc/self/exe", "--gtest_filter=ConfigStoreChild.Run"}, {},
+                            {"QZ_CFG_CHILD=" + mode, "QZ_CFG_CONSTR=" + U8(constr), "QZ_CFG_FOLDER=" + folder,
+                             "QZ_CFG_INDEX=" + std::to_string(index)});
+}
+
+// Two processes create the same 25 paths at the same moment: every node exists once.
+template <class Backend>
+void RunConcurrentCreation() {
+  StoreEnvironment environment;
+  Backend b;
+  qztest::TempDir folder("qzcfgrace");
+  std::vector<qztest::ProcessResult> results(2);
+  std::vector<std::thread> children;
+  for (int i = 0; i < 2; ++i) {
+    children.emplace_back([&, i] { results[i] = StartChild("create", b.ConnectionString(), folder.Path(), i); });
+  }
+  WaitForFile(folder.Path() + "/ready-0");
+  WaitForFile(folder.Path() + "/ready-1");
+  qztest::WriteFile(folder.Path() + "/go", "");
+  for (auto& t : children) t.join();
+  for (const auto& r : results) ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(b.Cli("SELECT PARENTID, KEYNAME, COUNT(*) FROM qz_configuration WHERE DATATYPE = 'TREE' "
+                  "GROUP BY PARENTID, KEYNAME HAVING COUNT(*) > 1"),
+            "");
+  EXPECT_EQ(b.Cli("SELECT COUNT(*) FROM qz_configuration WHERE KEYNAME = 'Same'"), "25\n");
+  EXPECT_EQ(b.Cli("SELECT COUNT(*) FROM qz_configuration WHERE DATATYPE = 'TREE' AND KEYNAME = 'leaf'"), "25\n");
+}
+
+// One process changes the tree and signals; the other sees it once CacheCheckTime has passed.
+template <class Backend>
+void RunChangeSignal() {
+  StoreEnvironment environment;
+  Backend b;
+  Seed(b, {"/sig/node:V=INT:1"});
+  std::atomic<uint32_t> now{100000};
+  TqzConfigManager::SetTickSource([&] { return now.load(); });
+  TqzConfigManager reader(true, b.ConnectionString(), u"qz_configuration");
+  ASSERT_EQ(U8(reader.Message), "");
+  reader.CacheCheckTime = 1000;
+  EXPECT_FALSE(reader.CheckSpecificDatabaseChangeState(u"Reload"));  // first sight of the flag
+  now += 1001;
+  EXPECT_TRUE(reader.CheckSpecificDatabaseChangeState(u"Reload"));
+  EXPECT_EQ(Show(reader.GetConfigValue(u"/sig/node", u"V", Variant(int32_t{0}), false)), "INT64:1");
+
+  qztest::TempDir folder("qzcfgsig");
+  const auto child = StartChild("signal", b.ConnectionString(), folder.Path(), 0);
+  ASSERT_EQ(child.ExitCode, 0) << child.Out << child.Err;
+
+  // Before CacheCheckTime: the cached id is the node's old one, and the flag is not read again.
+  EXPECT_EQ(Show(reader.GetConfigValue(u"/sig/node", u"V", Variant(int32_t{0}), false)), "INT:0");
+  EXPECT_TRUE(reader.CheckSpecificDatabaseChangeState(u"Reload"));
+  now += 1001;
+  EXPECT_EQ(Show(reader.GetConfigValue(u"/sig/node", u"V", Variant(int32_t{0}), false)), "INT64:2");
+  EXPECT_FALSE(reader.CheckSpecificDatabaseChangeState(u"Reload"));
+  now += 1001;
+  EXPECT_TRUE(reader.CheckSpecificDatabaseChangeState(u"Reload"));
+  EXPECT_EQ(b.Cli("SELECT ID FROM qz_configuration WHERE KEYNAME = 'node'"), "00000000000000000000000000ABCDEF\n");
 }
 
 }  // namespace config_suite

@@ -8,4 +8,9 @@ using namespace config_suite;
 
 TEST(ConfigStoreMariaDb, StatementTable) { RunStatementTable<MariaDbBackend>(); }
 
+TEST(ConfigStoreMariaDb, CacheComparesAsTheCollation) { RunCacheCollation<MariaDbBackend>(); }
+TEST(ConfigStoreMariaDb, TwoProcessesCreateOnePathOnce) { RunConcurrentCreation<MariaDbBackend>(); }
+TEST(ConfigStoreMariaDb, ChangeSignalReachesTheOtherProcess) { RunChangeSignal<MariaDbBackend>(); }
+TEST(ConfigStoreChild, Run) { RunChild(); }
+
 }  // namespace
