@@ -301,7 +301,11 @@ class TqzConfigManager {
   TIdType NodeIdOfKey(const UnicodeString& Key, bool Create, bool AllowId);
   static bool IsNodeIdText(const UnicodeString& Key);
   TIdType WalkPath(const UnicodeString& prepared, bool Create, bool& usePrefixCache);
-  TIdType FindOrCreateNode(const UnicodeString& name, const TIdType& parent, bool Create);
+  // The node row of that name below parent (the root when parent is empty); with Create a
+  // missing one is made, with newId when given.
+  TIdType FindOrCreateNode(const UnicodeString& name, const TIdType& parent, bool Create,
+                           const TIdType& newId = TIdType());
+  UnicodeString NodeLookupSql(const TIdType& parent) const;
   void FreeCacheSlot(std::size_t slot);
   bool LookupCache(const UnicodeString& preparedKey, TIdType& KeyId);
 

@@ -159,11 +159,15 @@ TIdType TqzConfigManager::WalkPath(const UnicodeString& prepared, bool Create, b
   return id;
 }
 
-TIdType TqzConfigManager::FindOrCreateNode(const UnicodeString& name, const TIdType& parent, bool Create) {
-  const UnicodeString sql =
-      IsTIdStringEmpty(parent)
-          ? SelectFrom(u"WHERE KEYNAME = :KEYNAME AND (PARENTID = :PARENTID OR PARENTID IS NULL) AND DATATYPE = :DATATYPE")
-          : SelectFrom(u"WHERE KEYNAME = :KEYNAME AND PARENTID = :PARENTID AND DATATYPE = :DATATYPE");
+UnicodeString TqzConfigManager::NodeLookupSql(const TIdType& parent) const {
+  return IsTIdStringEmpty(parent)
+             ? SelectFrom(u"WHERE KEYNAME = :KEYNAME AND (PARENTID = :PARENTID OR PARENTID IS NULL) AND DATATYPE = :DATATYPE")
+             : SelectFrom(u"WHERE KEYNAME = :KEYNAME AND PARENTID = :PARENTID AND DATATYPE = :DATATYPE");
+}
+
+TIdType TqzConfigManager::FindOrCreateNode(const UnicodeString& name, const TIdType& parent, bool Create,
+                                           const TIdType& newId) {
+  const UnicodeString sql = NodeLookupSql(parent);
   const TqzParams params = {{u"KEYNAME", Variant(name)}, {u"PARENTID", IdVariant(parent)}, {u"DATATYPE", Variant(u"TREE")}};
   {
     TqzQuery q(*this, sql, params);
@@ -177,7 +181,7 @@ TIdType TqzConfigManager::FindOrCreateNode(const UnicodeString& name, const TIdT
       result = IdOfText(q->FieldByName(u"ID").AsString());
       return;
     }
-    const TIdType id = NewId();
+    const TIdType id = IsTIdStringEmpty(newId) ? NewId() : newId;
     q->Append();
     q->FieldByName(u"ID").SetValue(IdVariant(id));
     q->FieldByName(u"PARENTID").SetValue(IdVariant(parent));
@@ -203,16 +207,7 @@ TIdType TqzConfigManager::GetParentTreeId(const UnicodeString& Key, const TIdTyp
       start = slash + 1;
       const bool last = start >= prepared.size();
       std::lock_guard<std::recursive_mutex> guard(DatabaseLock);
-      const UnicodeString sql =
-          IsTIdStringEmpty(id)
-              ? SelectFrom(u"WHERE KEYNAME = :KEYNAME AND (PARENTID = :PARENTID OR PARENTID IS NULL) AND DATATYPE = :DATATYPE")
-              : SelectFrom(u"WHERE KEYNAME = :KEYNAME AND PARENTID = :PARENTID AND DATATYPE = :DATATYPE");
-      const TqzParams params = {{u"KEYNAME", Variant(name)}, {u"PARENTID", IdVariant(id)}, {u"DATATYPE", Variant(u"TREE")}};
-      TIdType found;
-      {
-        TqzQuery q(*this, sql, params);
-        if (q.Found()) found = IdOfText(q->FieldByName(u"ID").AsString());
-      }
+      const TIdType found = FindOrCreateNode(name, id, false);
       if (!IsTIdStringEmpty(found)) {
         id = found;
         if (Create && last && !IsTIdStringEmpty(DefKeyId) && DefKeyId != found) {
@@ -243,24 +238,7 @@ TIdType TqzConfigManager::GetParentTreeId(const UnicodeString& Key, const TIdTyp
         continue;
       }
       if (!Create) return {};
-      const TIdType newId = last && !IsTIdStringEmpty(DefKeyId) ? DefKeyId : NewId();
-      const TIdType parent = id;
-      WithCreationLock([&] {
-        TqzQuery q(*this, sql, params);
-        if (q.Found()) {
-          id = IdOfText(q->FieldByName(u"ID").AsString());
-          return;
-        }
-        q->Append();
-        q->FieldByName(u"ID").SetValue(IdVariant(newId));
-        q->FieldByName(u"PARENTID").SetValue(IdVariant(parent));
-        q->FieldByName(u"KEYNAME").SetAsString(name);
-        q->FieldByName(u"DATATYPE").SetAsString(u"TREE");
-        q->FieldByName(u"KEYVALUE").SetAsString(u"");
-        ExtendRecord(*q);
-        q.Post();
-        id = newId;
-      });
+      id = FindOrCreateNode(name, id, true, last ? DefKeyId : TIdType());
     }
     return id;
   } catch (const Exception& e) {

@@ -320,10 +320,11 @@ inline std::vector<StatementCase> StatementCases() {
 
 template <class Backend>
 void RunStatementTable() {
+  Backend b;
   for (const StatementCase& c : StatementCases()) {
     SCOPED_TRACE(c.what);
     StoreEnvironment environment;
-    Backend b;
+    b.Cli("DELETE FROM qz_configuration");
     const auto ids = Seed(b, c.before);
     TqzConfigManager store(false, b.ConnectionString(), u"qz_configuration");
     ASSERT_EQ(U8(store.Message), "");
