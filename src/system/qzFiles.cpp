@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <cerrno>
 
+#include "Clock.h"
 #include "CodePage.h"
 #include "qzFilesInternal.h"
 #include "qzStrings.h"
@@ -137,6 +140,39 @@ bool WriteAll(int fd, const char* data, size_t size) {
     }
     done += static_cast<size_t>(w);
   }
+  return true;
+}
+
+}  // namespace qzfiles
+
+namespace qzfiles {
+
+std::vector<std::string> ListAllSubFolders(const std::string& nativeFolder) {
+  std::vector<std::string> names;
+  for (const FoundEntry& e : FindEntriesIn(nativeFolder, u"*", EntryFilter::Any))
+    if (e.IsFolder) names.push_back(e.Name);
+  return names;
+}
+
+TDateTime LocalTime(const struct timespec& t) {
+  const auto tp = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+      std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
+  return platform::ToLocalDateTime(tp);
+}
+
+TDateTime FileDate(const struct stat& st) {
+  time_t seconds = st.st_mtim.tv_sec;
+  std::tm tm {};
+  ::localtime_r(&seconds, &tm);
+  if (tm.tm_sec % 2 != 0) --seconds;  // packed file dates keep even seconds only
+  return platform::ToLocalDateTime(std::chrono::system_clock::from_time_t(seconds));
+}
+
+bool CreationTime(const std::string& nativePath, TDateTime& result) {
+  struct statx sx {};
+  if (::statx(AT_FDCWD, nativePath.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) return false;
+  const struct statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+  result = LocalTime(timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)});
   return true;
 }
 

@@ -1,7 +1,9 @@
 // TqzFiles: the file and folder toolbox, one class of static operations: path texts, existence,
 // folders and listings, system folders, deleting and the recycle bin, free names, whole-file
-// contents, zip archives, MIME types and file-type lists. The definitions are split by concern
-// (qzFilesPaths.cpp, qzFilesFolders.cpp, qzFilesContent.cpp, qzFilesZip.cpp, qzFilesMime.cpp).
+// contents, zip archives, MIME types and file-type lists; copying, moving and mirroring; file
+// times, ages, owners, locks, sizes and the secure wipe. The definitions are split by concern
+// (qzFilesPaths.cpp, qzFilesFolders.cpp, qzFilesContent.cpp, qzFilesZip.cpp, qzFilesMime.cpp,
+// qzFilesCopy.cpp, qzFilesTimes.cpp, qzFilesWipe.cpp).
 //
 // Paths on this system:
 //  * Folders end with "/" where the system says a folder ends with a backslash. Path parsing
@@ -27,7 +29,14 @@
 #include <memory>
 
 #include "StringList.h"
+#include "SysUtils.h"
 #include "Text.h"
+#include "qzTypes.h"
+
+// What a copy or move does when its target exists (see the operations for each family). Two
+// files are "the same" when their MD5 digests are equal (for the stream copies, when their file
+// names are equal too, case ignored).
+enum TqzEXISTS_MODE { IF_SAME_DO_NOTHING, OVERWRITE, UNIQE_FILENAME, IF_NOT_SAME_USE_UNIQUE_FILE_NAME };
 
 class TqzFiles {
  public:
@@ -245,4 +254,190 @@ class TqzFiles {
   // takes every entry. True when at least one was taken.
   static bool GetValidFileTypesInList(const UnicodeString& AFileName, const TStrings& AllowedList,
                                       TStrings& IncludedFileTypes, bool IsStarReplacerAllowed);
+  // ---- Copying and moving -------------------------------------------------------------------
+  // Whether the two files have the same content (MD5 digests, read as streams). Raises when a
+  // file is missing ("file <name> not found") or cannot be read: unreadable files are never the
+  // same.
+  static bool CompareFile(const UnicodeString& FileOne, const UnicodeString& FileTwo);
+  // With the checks, raises "File 1 not exists" / "File 2 not exists" for a missing file. With
+  // CompareFileName the file names must be equal (case ignored) before the contents are
+  // compared; without it only the contents count.
+  static bool CompareFile(const UnicodeString& FileOne, const UnicodeString& FileTwo, bool CheckFileExistsOne,
+                          bool CheckFileExistsTwo, bool CompareFileName);
+  // Moves a file or folder; fails when any entry of the target name exists. Across file systems
+  // a file is copied (content, mode, times) and its source removed.
+  static bool MoveFile32(const UnicodeString& Source, const UnicodeString& Destination);
+  // Moves the files matching the mask of Source (a folder and a mask), with SubFolders from every
+  // folder below too, into the same folders below the folder part of Destination; with
+  // IgnoreFileAttributes hidden files too. With DeleteSourcePaths the source folders left empty
+  // are removed, the root included. The number of files moved.
+  static int32_t MoveFile32(const UnicodeString& Source, const UnicodeString& Destination, bool SubFolders,
+                            bool IgnoreFileAttributes, bool DeleteSourcePaths);
+  // Moves the file to the next free name of Destination (Destination itself when free) and
+  // gives it owner write permission there.
+  static bool ForceMoveFile32(const UnicodeString& Source, const UnicodeString& Destination);
+  // Moves by the exist mode: IF_SAME_DO_NOTHING: nothing when the destination has the same
+  // content, else to the next free name; OVERWRITE: to Destination, replacing it;
+  // UNIQE_FILENAME: to the next free name; IF_NOT_SAME_USE_UNIQUE_FILE_NAME: when the
+  // destination has the same content the source is deleted and Destination is the result, else
+  // to the next free name. The moved file keeps the source's last-write time. The path moved to;
+  // the empty text when nothing was moved (nothing to do, or the move failed). Raises "FileTime
+  // Convert Error" for a missing source, and when a file to compare cannot be read.
+  static UnicodeString ForceMoveFile32(const UnicodeString& Source, const UnicodeString& Destination,
+                                       TqzEXISTS_MODE ExistMode);
+  // Copies content, mode and access and modification times; fails when any entry of the target
+  // name exists (the target is created exclusively). A failed copy leaves no target behind.
+  static bool CopyFile32(const UnicodeString& Source, const UnicodeString& Destination);
+  // CopyFlags 1 fails when the target exists; 0 replaces it (the copy is written beside it and
+  // renamed over it, so a failure keeps the old target).
+  static bool CopyFile32(const UnicodeString& Source, const UnicodeString& Destination, uint32_t CopyFlags);
+  // By the exist mode: IF_SAME_DO_NOTHING: true only when the target has the same content,
+  // never copies; OVERWRITE: replaces the target; UNIQE_FILENAME: to the target or, when any
+  // entry has its name, to its next free name; IF_NOT_SAME_USE_UNIQUE_FILE_NAME: true without
+  // copying when the target has the same content, else as UNIQE_FILENAME.
+  static bool CopyFile32(const UnicodeString& Source, const UnicodeString& Destination, TqzEXISTS_MODE ExistMode);
+  // Copies the files matching the mask of Source (with SubFolders, from every folder below too)
+  // into the same folders below the folder part of Destination, replacing targets. The number
+  // of files copied.
+  static int32_t CopyFile32(const UnicodeString& Source, const UnicodeString& Destination, bool SubFolders);
+  // Copies by the exist mode, "same" meaning equal names and contents: IF_SAME_DO_NOTHING: true
+  // when the same, else copies over the target; OVERWRITE: copies over the target;
+  // UNIQE_FILENAME and IF_NOT_SAME_USE_UNIQUE_FILE_NAME: to the next free name when the target
+  // exists (an existing different file is never overwritten), else to the target. False when
+  // the source is missing or a file cannot be compared; raises EInOutError when the copy itself
+  // cannot open the source or create the target.
+  static bool StreamCopyFile(const UnicodeString& Source, const UnicodeString& Destination, TqzEXISTS_MODE ExistMode);
+  // Copies Source to DestinationStartPath + Source's path from its first separator on (doubled
+  // separators folded), creating the folders: "/backup/" and "/data/a/f.txt" give
+  // "/backup/data/a/f.txt". A rebuilt path holding a ".." segment is refused (false). A target of
+  // 255 characters or more raises "destination path to long" with ErrorWhenPathToLong, else is
+  // copied with every error turned into false.
+  static bool StreamCopyFileKeepingPath(const UnicodeString& Source, const UnicodeString& DestinationStartPath,
+                                        bool ErrorWhenPathToLong, TqzEXISTS_MODE ExistMode);
+  static bool CopyFileKeepingPath32(const UnicodeString& Source, const UnicodeString& DestinationStartPath,
+                                    bool ErrorWhenPathToLong, TqzEXISTS_MODE ExistMode);
+  // Makes Destination a one-way mirror of the files of Source (a folder and a mask; with
+  // SubFolders the whole tree): copies files whose target is missing or has another file date
+  // (every file with OverWrite), then deletes target files the source does not have and removes
+  // target folders whose source folder is gone, when empty. Source folders whose upper-cased
+  // path is in ExclusionPaths (whose entries are upper-cased) are not copied. The number of
+  // files copied; -1, with nothing done, when the source root is missing or cannot be listed
+  // (raised as Exception with RaiseExceptions). A failed copy raises "copy file <source> to
+  // <target> failed (<reason>)" with RaiseExceptions, else is passed over.
+  static int32_t SyncCopyFile32(const UnicodeString& Source, const UnicodeString& Destination, bool SubFolders,
+                                bool OverWrite, bool RaiseExceptions, TStrings* ExclusionPaths);
+  // Copy or move to Destination, or to its next free name when any entry has that name.
+  static bool CopyFileWithUniqueFileName(const UnicodeString& SourceFilepath, const UnicodeString& DestinationPath);
+  static bool MoveFileWithUniqueFileName(const UnicodeString& SourceFilepath, const UnicodeString& DestinationPath);
+  // The path moved to, or the empty text when the move failed.
+  static UnicodeString MoveAndGetFileWithUniqueFileName(const UnicodeString& SourceFilepath,
+                                                        const UnicodeString& DestinationPath);
+
+  // ---- File times ---------------------------------------------------------------------------
+  // Times are local day numbers (TDateTime). The creation time is the file system's birth time
+  // (statx); where the file system keeps none, the last-write time stands in. The "file date"
+  // is the last-write time cut to even seconds (the two-second form of packed file dates).
+  //
+  // Of the first entry the name or mask finds (any entry); raise "FileTime Convert Error" when
+  // nothing is found.
+  static TDateTime GetFileCreationDate(const UnicodeString& Fname);
+  static TDateTime GetFileChangeDate(const UnicodeString& Fname);
+  // The creation time; 0 when nothing is found.
+  static TDateTime GetCreationTimeOfFile(const UnicodeString& AFileName);
+  // The file date; 0 when nothing is found.
+  static TDateTime GetFileDateTime(const UnicodeString& FileName);
+  // Minutes since the file date, rounded half to even; 0 when it cannot be read.
+  static int64_t GetFileAgeInMinutes(const UnicodeString& FileName);
+  // Sets one time of an existing file or folder (links followed). Linux cannot set a creation
+  // time: ftCreation gives false.
+  static bool SetFileTimesHelper(const UnicodeString& FileName, TDateTime DateTime, TFileTimes Times);
+  static bool SetFileLastWriteDate(const UnicodeString& FileName, TDateTime DateTime);
+  static bool SetFileLastAccessDate(const UnicodeString& FileName, TDateTime DateTime);
+  static bool SetFileCreationDate(const UnicodeString& FileName, TDateTime DateTime);
+  // Sets the last-write time to NewDate in the file-date form (even seconds).
+  static bool SetFileDate(const UnicodeString& FileName, TDateTime NewDate);
+  // Sets the last-write time to now in the file-date form.
+  static bool TouchFile(const UnicodeString& FileName);
+  // The destination's file date becomes the source's creation time; true unless raised.
+  static bool CopyFileDateAttribute(const UnicodeString& SourceFilePath, const UnicodeString& DestinationFilePath);
+  // The destination's creation (where settable) and last-write times become the source's; false
+  // when the source is missing.
+  static bool CopyFileAllDateAttribute(const UnicodeString& SourceFilePath, const UnicodeString& DestinationFilePath);
+
+  // ---- Lists by age ---------------------------------------------------------------------------
+  // The lists make FileList sorted with duplicates ignored and add the full paths of the
+  // entries (no folders) that Path (a folder and a mask) finds and the test takes; the number of
+  // entries taken. Attributes bits: 1 read-only, 2 hidden, 32 archive (every plain file carries
+  // it); an entry is looked at when its bits share one with Attributes.
+  static constexpr int32_t faReadOnly = 0x01;
+  static constexpr int32_t faHidden = 0x02;
+  static constexpr int32_t faArchive = 0x20;
+  static constexpr int32_t faAnyFile = 0xFF;
+  // Minutes 0 takes every entry; faYounger: age at most Minutes, faOlder: at least. Stops when
+  // MaxFiles (1 or more) entries are in the list.
+  static uint32_t GetFileListByFileAgeInMinutes(const UnicodeString& Path, uint32_t Minutes, TStrings& FileList,
+                                                TFileAge FileAge, int32_t Attributes = faAnyFile, int32_t MaxFiles = 0);
+  // Days count calendar days: 1 means since midnight today, 2 since midnight yesterday.
+  static uint32_t GetFileListByFileAgeInDays(const UnicodeString& Path, uint32_t Days, TStrings& FileList,
+                                             TFileAge FileAge, int32_t Attributes = faAnyFile, int32_t MaxFiles = 0);
+  // Ages from FromMinutes (0: no lower bound) to ToMinutes (0: no upper bound).
+  static uint32_t GetFileListByFileAgeBetweenInMinutes(const UnicodeString& Path, uint32_t FromMinutes,
+                                                       uint32_t ToMinutes, TStrings& FileList);
+  static uint32_t GetFileListBetweenFileAgeInDays(const UnicodeString& Path, uint32_t FromDays, uint32_t ToDays,
+                                                  TStrings& FileList);
+  // File dates from FromDate to ToDate (day numbers), names matching the mask (EqualsFileName).
+  static uint32_t GetFileListByFileAgeBetweenDate(const UnicodeString& Path, TDateTime FromDate, TDateTime ToDate,
+                                                  TStrings& FileList);
+
+  // ---- Owners and locks ---------------------------------------------------------------------
+  // The owner's account name and, as its domain, this computer's name (there are no directory
+  // domains here). False, both unchanged, when the file or the account is unknown.
+  static bool GetFileOwner(const UnicodeString& FileName, UnicodeString& Domain, UnicodeString& Username);
+  // Locks a file handle value: the open file with an exclusive open-file-description lock over
+  // the whole file. Cooperating programs (FileIsInUse, fcntl/lockf users) see the file as in use
+  // until ReleaseFileLock; Linux has no mandatory locks, so other programs can still open it.
+  // InvalidLock when the file cannot be opened or is locked already.
+  using LockHandle = uintptr_t;
+  static constexpr LockHandle InvalidLock = ~LockHandle{0};
+  static LockHandle CreateFileLock(const UnicodeString& FileName);
+  static bool ReleaseFileLock(LockHandle Handle);
+  // False for a missing file; true when it cannot be opened for reading and writing or another
+  // open file (in this process or another) holds a conflicting lock on it.
+  static bool FileIsInUse(const UnicodeString& FileName);
+
+  // ---- Deleting by mask, wiping ---------------------------------------------------------------
+  // Deletes the plain files matching the mask of Source (with Subfolder, in every folder below
+  // too) whose age is AgeInMin minutes or more (every one with 0); with RetainExecutables .dll,
+  // .exe, .com and .sys files stay. Links are deleted as links; linked folders are never
+  // entered. The number of files deleted.
+  static int32_t DeleteFile32(const UnicodeString& Source, uint32_t AgeInMin, bool Subfolder, bool RetainExecutables);
+  // Overwrites the file in place RewrittenTimes times (7 when below 1): passes of 0x00, 0xFF,
+  // 0x00, 0xFF, 0x00, 0xFF, 0xF6, then random upper-case letters (one per block and pass, from
+  // the system's random source), each pass over the whole file flushed to disk (fdatasync)
+  // before the next; then renames it RenameTimes times to a new GUID name in its own folder,
+  // truncates it to zero, flushes and deletes it. A link is not followed (false). True when
+  // every step succeeded.
+  static bool WipeFile(const UnicodeString& SzFilename, int32_t RewrittenTimes, int32_t RenameTimes);
+  // Wipes every file APath + AFindMask finds (hidden ones too; with AWithSub in every folder
+  // below, hidden folders included); links are neither followed nor entered, folders stay.
+  static void SecureDeleteFiles(const UnicodeString& APath, const UnicodeString& AFindMask, bool AWithSub,
+                                int32_t RewrittenTimes, int32_t RenameTimes);
+
+  // ---- Sizes and space ------------------------------------------------------------------------
+  // The size of an existing file (FileExists), else 0.
+  static int64_t GetFileSize(const UnicodeString& SzFile);
+  // The size of the first entry found (any entry), else -1.
+  static int64_t GetFileSizeEx(const UnicodeString& SzFile);
+  // B / 1024, / 2^20, / 2^30 with exactly two decimals and "." ("1.50").
+  static AnsiString ByteToKb(int64_t B);
+  static AnsiString ByteToMb(int64_t B);
+  static AnsiString ByteToGb(int64_t B);
+  // The count in whole units from the largest present on: "TB " (2^40), "GB " (2^30), "MB "
+  // (2^20), "KB " (2^10), then the rest with "Bytes" ("Byte" for exactly one): 1536 gives
+  // "1 KB 512 Bytes", 0 gives "0 Bytes".
+  static UnicodeString ByteToStr(int64_t B);
+  // The space the caller may use on the file system holding Path (or the nearest existing
+  // folder above it), in bytes, or whole MiB with InMB; -1 for an empty path or when it cannot
+  // be read.
+  static int64_t GetFreeDiskSpace(const UnicodeString& Path, bool InMB);
 };

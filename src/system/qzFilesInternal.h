@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "SysUtils.h"
 #include "Text.h"
 
 namespace qzfiles {
@@ -66,6 +67,16 @@ std::vector<FoundEntry> FindEntriesIn(const std::string& nativeFolder, std::u16s
 
 // Real sub-folders of a native folder (no hidden ones, no links), in byte order of their names.
 std::vector<std::string> ListSubFolders(const std::string& nativeFolder);
+
+// Real sub-folders of a native folder, hidden ones included (no links), in byte order.
+std::vector<std::string> ListAllSubFolders(const std::string& nativeFolder);
+
+// Local day numbers of file times; the file date is the last-write time cut to even seconds.
+TDateTime LocalTime(const struct timespec& t);
+TDateTime FileDate(const struct stat& st);
+// The birth time where the file system keeps one, else the last-write time; false when the
+// name cannot be looked at.
+bool CreationTime(const std::string& nativePath, TDateTime& result);
 
 // Writes all bytes to the descriptor; false with errno set on failure.
 bool WriteAll(int fd, const char* data, size_t size);
