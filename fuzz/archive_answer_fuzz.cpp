@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TqzComProtocol::GetComType(text);
   TqzComLimits limits;
   limits.MaxAnswerSize = 16 << 20;
-  limits.MaxDecompressedSize = 16 << 20;
+  limits.MaxDecompressedSize = 4 << 20;
   for (bool parseParVal : {true, false}) {
     AnsiString typ;
     std::vector<TqzComItem> items;

@@ -76,7 +76,7 @@ def seeds():
     # compressed items that each inflate to nearly the target's per-item cap.
     yield 'archive_answer', 'large-gt', b'<A>' + b'>' * (1 << 20) + b'</A>'
     yield 'archive_answer', 'large-lt', b'<' * (1 << 20)
-    bomb = base64.b64encode(compressed(b'F=' + b'\0' * ((16 << 20) - 64)))
+    bomb = base64.b64encode(compressed(b'F=' + b'\0' * ((4 << 20) - 64)))
     yield 'archive_answer', 'large-bomb', b'<A><enc=mime><comp=true>' + b''.join(b'<' + bomb + b'>' for _ in range(12)) + b'</A>'
 
     yield 'export_config', 'config', ('<CONFIG><KQFDBCONSTR=Driver=SQLite3;Database=kqf.db><KQFDBNAME=kqf>'
