@@ -165,27 +165,26 @@ int32_t RunExport(TExportModule& module, UnicodeString& message, bool& hasMessag
 
   if (MapIndexFields(module) == 0) return fail(-2, module.Barcode + kNoIndex, true);
 
-  // The request: archive, title, index flag, one "IDX" parameter per index entry, the pages.
-  TComRes request;
-  TqzVeroruvUdizive::AddComParam("Archive", platform::WideToAnsi(module.ArchiveName), request);
-  TqzVeroruvUdizive::AddComParam("Title", platform::WideToAnsi(module.Title), request);
-  TqzVeroruvUdizive::AddComParam("Index", "true", request);
+  // The request: archive, title, index flag, one "IDX" parameter per index entry, the pages. It
+  // is written to the socket as it is produced; the pages are read in pieces while they are sent.
+  TqzComRequest request("CREATEDOCEXT", true, false);
+  auto param = [&request](const AnsiString& name, const AnsiString& value) { request.AddItem(name + "=" + value); };
+  param("Archive", platform::WideToAnsi(module.ArchiveName));
+  param("Title", platform::WideToAnsi(module.Title));
+  param("Index", "true");
   for (int i = 0; i < module.IndexList->Count(); ++i) {
     const UnicodeString entry = module.IndexList->Get(i);
     const auto eq = entry.find(u'=');
     if (eq == UnicodeString::npos || eq == 0) continue;
-    TqzVeroruvUdizive::AddComParam("IDX" + platform::WideToAnsi(entry.substr(0, eq)),
-                                   platform::WideToAnsi(platform::Trim(entry.substr(eq + 1))), request);
+    param("IDX" + platform::WideToAnsi(entry.substr(0, eq)), platform::WideToAnsi(platform::Trim(entry.substr(eq + 1))));
   }
+  auto cannotAdd = [&](const UnicodeString& path) {
+    return fail(-2, u"Objekt " + path + u" kann nicht hinzugef\u00fcgt werden!", true);
+  };
   for (int i = 0; i < module.DocumentFileList->Count(); ++i) {
     const UnicodeString path = module.DocumentFileList->Get(i);
-    if (!TqzVeroruvUdizive::AddObjectComParam(platform::WideToAnsi(path), request)) {
-      return fail(-2, u"Objekt " + path + u" kann nicht hinzugef\u00fcgt werden!", true);
-    }
+    if (!request.AddFile(platform::WideToUtf8(path), platform::WideToAnsi(path))) return cannotAdd(path);
   }
-  AnsiString quest = TqzVeroruvUdizive::BuiltComString("CREATEDOCEXT", true, false, request);
-  request.clear();
-  request.shrink_to_fit();
 
   TqzVeroruvUdizive client(ExportTempPath());
   client.Server = platform::WideToAnsi(cfg.DocServer);
@@ -194,10 +193,12 @@ int32_t RunExport(TExportModule& module, UnicodeString& message, bool& hasMessag
   client.ResWait = 1800000;
   AnsiString answerType;
   TComResExt answer;
-  const bool answered = client.AskServer(quest, answerType, answer);
-  quest.clear();
-  quest.shrink_to_fit();
-  if (!answered) return fail(-1, kBadAnswer, true);
+  if (!client.AskServer(request, answerType, answer)) {
+    // A page that shrank, grew or could not be read while it was sent: the connection was closed
+    // before the closing tag, so the server stored nothing.
+    if (!request.FailedFile().empty()) return cannotAdd(platform::Utf8ToWide(request.FailedFile()));
+    return fail(-1, kBadAnswer, true);
+  }
   if (UpperCaseStr(platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "Result"))) != u"OK") {
     return fail(-1, kNotFiled, true);
   }

@@ -183,18 +183,210 @@ AnsiString TqzComProtocol::BuildRequest(std::string_view comtyp, bool encode, bo
   return request;
 }
 
+// ---- streamed requests --------------------------------------------------------------------
+
+namespace {
+
+// Collects bytes into pieces of a fixed size and hands each full piece to the sink.
+class PieceWriter {
+ public:
+  PieceWriter(const TqzComRequest::Sink& sink, size_t size)
+      : sink_(sink), size_(size), buffer_(std::make_unique_for_overwrite<char[]>(size)) {}
+  size_t Room() const { return size_ - used_; }
+  char* Tail() { return buffer_.get() + used_; }
+  void Advance(size_t n) { used_ += n; }
+  void Put(std::string_view data) {
+    while (!data.empty()) {
+      if (Room() == 0) Flush(false);
+      const size_t n = data.size() < Room() ? data.size() : Room();
+      std::memcpy(Tail(), data.data(), n);
+      used_ += n;
+      data.remove_prefix(n);
+    }
+  }
+  void Flush(bool last) {
+    if (used_ > 0 || last) sink_(buffer_.get(), used_, last);
+    used_ = 0;
+  }
+
+ private:
+  const TqzComRequest::Sink& sink_;
+  size_t size_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+};
+
+// One-line Base64 of a byte stream fed in pieces: whole 3-byte groups are encoded straight into
+// the writer's piece, the 0-2 bytes left over wait for the next piece (or the end).
+class Base64Stream {
+ public:
+  explicit Base64Stream(PieceWriter& out) : out_(out) {}
+  void Feed(const char* data, size_t size) {
+    while (carried_ > 0 && carried_ < 3 && size > 0) {
+      carry_[carried_++] = *data++;
+      --size;
+    }
+    if (carried_ == 3) {
+      Emit(carry_, 3);
+      carried_ = 0;
+    }
+    size_t whole = size / 3 * 3;
+    while (whole > 0) {
+      if (out_.Room() < 4) out_.Flush(false);
+      size_t n = out_.Room() / 4 * 3;
+      if (n > whole) n = whole;
+      TqzBase64::EncodeTo(data, n, false, out_.Tail());
+      out_.Advance(n / 3 * 4);
+      data += n;
+      size -= n;
+      whole -= n;
+    }
+    for (size_t i = 0; i < size; ++i) carry_[carried_++] = data[i];
+  }
+  void Finish() {
+    if (carried_ > 0) Emit(carry_, carried_);
+    carried_ = 0;
+  }
+
+ private:
+  void Emit(const char* data, size_t n) {
+    char text[4];
+    TqzBase64::EncodeTo(data, n, false, text);
+    out_.Put(std::string_view(text, 4));
+  }
+  PieceWriter& out_;
+  char carry_[3] = {};
+  size_t carried_ = 0;
+};
+
+[[noreturn]] void RaiseSourceError(std::string& failed, const std::string& path, const std::string& what) {
+  failed = path;
+  const std::string text = "the file " + path + " " + what;
+  throw EInOutError(text.c_str());
+}
+
+// Reads a file whose size was taken earlier in pieces and hands each piece on; raises when the
+// file cannot be opened or read, or yields fewer or more bytes than that size.
+template <class OnPiece>
+void ReadFilePieces(const std::string& path, uint64_t size, std::string& failed, OnPiece&& onPiece) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseSourceError(failed, path, std::string("cannot be opened: ") + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  constexpr size_t kPiece = size_t(96) << 10;  // a multiple of 3: no carry between whole pieces
+  const std::unique_ptr<char[]> piece = std::make_unique_for_overwrite<char[]>(kPiece);
+  uint64_t done = 0;
+  for (;;) {
+    ssize_t n = ::read(fd, piece.get(), kPiece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseSourceError(failed, path, std::string("cannot be read: ") + std::strerror(errno));
+    if (n == 0) break;
+    done += static_cast<uint64_t>(n);
+    if (done > size) RaiseSourceError(failed, path, "grew while it was being sent");
+    onPiece(piece.get(), static_cast<size_t>(n));
+  }
+  if (done < size) RaiseSourceError(failed, path, "shrank while it was being sent");
+}
+
+}  // namespace
+
+TqzComRequest::TqzComRequest(std::string_view comtyp, bool encode, bool compress)
+    : type_(comtyp), encode_(encode || compress), compress_(compress) {}
+
+void TqzComRequest::AddItem(AnsiString item) {
+  Part part;
+  part.text = std::move(item);
+  parts_.push_back(std::move(part));
+}
+
+void TqzComRequest::AddContentRef(std::string_view fileName, std::string_view content) {
+  Part part;
+  part.kind = Part::Content;
+  part.text = "obj(" + TqzComProtocol::ObjectExtension(fileName) + ")=";
+  part.content = content;
+  parts_.push_back(std::move(part));
+}
+
+bool TqzComRequest::AddFile(const std::string& path, std::string_view extensionName) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  if (!regular) return false;
+  Part part;
+  part.kind = Part::File;
+  part.text = "obj(" + TqzComProtocol::ObjectExtension(extensionName) + ")=";
+  part.path = path;
+  part.size = static_cast<uint64_t>(st.st_size);
+  parts_.push_back(std::move(part));
+  return true;
+}
+
+void TqzComRequest::Write(const Sink& sink, size_t pieceSize) const {
+  failedFile_.clear();
+  PieceWriter out(sink, pieceSize < 1024 ? 1024 : pieceSize);
+  out.Put("<");
+  out.Put(type_);
+  out.Put(">");
+  out.Put(encode_ ? "<enc=mime>" : "<enc=none>");
+  out.Put(compress_ ? "<comp=true>" : "<comp=false>");
+  for (const Part& part : parts_) {
+    out.Put("<");
+    if (compress_) {
+      // The compressed text form needs the whole item.
+      AnsiString item = part.text;
+      if (part.kind == Part::Content) item.append(part.content);
+      if (part.kind == Part::File)
+        ReadFilePieces(part.path, part.size, failedFile_, [&](const char* p, size_t n) { item.append(p, n); });
+      const AnsiString packed = TqzStrings::CompressString(item);
+      Base64Stream b64(out);
+      b64.Feed(packed.data(), packed.size());
+      b64.Finish();
+    } else if (encode_) {
+      Base64Stream b64(out);
+      b64.Feed(part.text.data(), part.text.size());
+      if (part.kind == Part::Content) b64.Feed(part.content.data(), part.content.size());
+      if (part.kind == Part::File)
+        ReadFilePieces(part.path, part.size, failedFile_, [&](const char* p, size_t n) { b64.Feed(p, n); });
+      b64.Finish();
+    } else {
+      out.Put(part.text);
+      if (part.kind == Part::Content) out.Put(part.content);
+      if (part.kind == Part::File)
+        ReadFilePieces(part.path, part.size, failedFile_, [&](const char* p, size_t n) { out.Put({p, n}); });
+    }
+    out.Put(">");
+  }
+  out.Put("</");
+  out.Put(type_);
+  out.Put(">");
+  out.Flush(true);
+}
+
+AnsiString TqzComRequest::Text() const {
+  AnsiString text;
+  Write([&text](const char* data, size_t size, bool) { text.append(data, size); });
+  return text;
+}
+
 // ---- parsing ----------------------------------------------------------------------------
 
 std::vector<TqzComToken> TqzComProtocol::Tokenize(std::string_view text) {
   std::vector<TqzComToken> tokens;
   size_t pos = 0;
+  // The next "<" at or after pos, looked up again only once pos has passed it: every byte is
+  // scanned a bounded number of times, also for texts made of many ">" and few "<".
+  size_t nextLt = text.find('<');
   for (;;) {
     size_t gt = text.find('>', pos);
     if (gt == std::string_view::npos) break;
-    size_t lt = text.find('<', pos);
-    if (lt != std::string_view::npos) {
-      pos = lt + 1;
-      gt = text.find('>', pos);
+    if (nextLt != std::string_view::npos && nextLt < pos) nextLt = text.find('<', pos);
+    if (nextLt != std::string_view::npos) {
+      pos = nextLt + 1;
+      if (gt < pos) gt = text.find('>', pos);
       if (gt == std::string_view::npos) break;
     }
     if (gt > pos) tokens.push_back({pos, gt - pos});
@@ -251,6 +443,10 @@ bool TqzComProtocol::ParseAnswer(std::string_view answer, bool parseParVal, Ansi
   }
 
   result.reserve(tokens.size() - 2 - static_cast<size_t>(removed));
+  // Inflated items share one budget, the answer cap: many items that each stay under the item cap
+  // cannot add up to more. Each item may also declare no more than its compressed size can
+  // plausibly hold (deflate reaches at most about 1032:1), checked before anything is inflated.
+  size_t inflateBudget = limits.MaxAnswerSize;
   for (size_t i = 1; i + 1 < tokens.size(); ++i) {
     if (isOption[i]) continue;
     const std::string_view raw = text(tokens[i]);
@@ -262,7 +458,15 @@ bool TqzComProtocol::ParseAnswer(std::string_view answer, bool parseParVal, Ansi
     } else if (decompress) {
       decoded = AnsiString(raw);
     }
-    if (decompress) decoded = TqzStrings::DecompressString(decoded, limits.MaxDecompressedSize);
+    if (decompress) {
+      constexpr size_t kMaxDeflateRatio = 1032;
+      size_t cap = limits.MaxDecompressedSize < inflateBudget ? limits.MaxDecompressedSize : inflateBudget;
+      const size_t plausible = decoded.size() > (SIZE_MAX - 64) / kMaxDeflateRatio ? SIZE_MAX
+                                                                                   : decoded.size() * kMaxDeflateRatio + 64;
+      if (plausible < cap) cap = plausible;
+      decoded = TqzStrings::DecompressString(decoded, cap);
+      inflateBudget -= decoded.size() < inflateBudget ? decoded.size() : inflateBudget;
+    }
     if (decode || decompress) itemText = decoded;
 
     TqzComItem item;
@@ -337,18 +541,22 @@ void SendAll(platform::TcpSocket& socket, std::string_view data, int waitMs) {
 
 }  // namespace
 
-TqzComReceive TqzComProtocol::Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
-                                       std::string_view quest, AnsiString& answer, const TqzComLimits& limits) {
+namespace {
+
+// Connects, lets `send` write the request, and reads the answer (see Exchange).
+template <class SendFn>
+TqzComReceive RunExchange(const std::string& host, int port, uint32_t resWaitMs, AnsiString& answer,
+                          const TqzComLimits& limits, SendFn&& send) {
   answer.clear();
   platform::TcpSocket socket;
-  socket.Connect(host, port, -1, UseNumericAddress(host));
-  SendAll(socket, quest, WaitArg(conWaitMs));
+  socket.Connect(host, port, -1, TqzComProtocol::UseNumericAddress(host));
+  send(socket);
 
   // The completion test only needs the opening tag's name and the end of the text; the name is
   // fixed once the first ">" has arrived, so it is taken once.
   size_t firstGt = std::string::npos;
   bool hasLt = false;
-  char buffer[PieceSize];
+  char buffer[TqzComProtocol::PieceSize];
   for (;;) {
     if (!socket.WaitReadable(WaitArg(resWaitMs))) break;
     size_t n = socket.Read(buffer, sizeof(buffer));
@@ -373,6 +581,30 @@ TqzComReceive TqzComProtocol::Exchange(const std::string& host, int port, uint32
   socket.Close();
   if (answer.empty()) return TqzComReceive::Empty;
   return answer.back() == '>' ? TqzComReceive::Received : TqzComReceive::NoEnd;
+}
+
+}  // namespace
+
+TqzComReceive TqzComProtocol::Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
+                                       std::string_view quest, AnsiString& answer, const TqzComLimits& limits) {
+  return RunExchange(host, port, resWaitMs, answer, limits,
+                     [&](platform::TcpSocket& socket) { SendAll(socket, quest, WaitArg(conWaitMs)); });
+}
+
+TqzComReceive TqzComProtocol::Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
+                                       const TqzComRequest& quest, AnsiString& answer, const TqzComLimits& limits) {
+  return RunExchange(host, port, resWaitMs, answer, limits, [&](platform::TcpSocket& socket) {
+    uint64_t sent = 0;
+    quest.Write([&](const char* data, size_t size, bool last) {
+      // Pieces of one request are handed over as parts of one message; the last one sends it.
+      const size_t n = socket.Write(data, size, WaitArg(conWaitMs), !last);
+      sent += n;
+      if (n < size) {
+        std::string text = "request not sent completely (" + std::to_string(sent) + " bytes sent)";
+        throw ESocketError(text.c_str());
+      }
+    });
+  });
 }
 
 bool TqzComProtocol::RequestFile(const std::string& host, int port, std::string_view quest, const std::string& path,
@@ -407,7 +639,8 @@ bool TqzComProtocol::RequestFile(const std::string& host, int port, std::string_
         done += static_cast<size_t>(w);
       }
     }
-    ok = closedInOrder && total > 0 && total <= maxFileSize;
+    // An orderly close after 0 bytes is an empty file, not a failure.
+    ok = closedInOrder && total <= maxFileSize;
     if (::close(fd) != 0) ok = false;
     fd = -1;
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;

@@ -18,11 +18,65 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Text.h"
+
+// A request that is written to its destination as it is produced: the opening tag and the option
+// tokens, then each item - text items from memory, object items of files read in pieces of 96 KiB
+// - Base64-encoded piece by piece (a carry of 0-2 bytes between pieces), then the closing tag.
+// Neither an item nor the whole request is ever held in memory; the bytes are exactly those of
+// TqzComProtocol::BuildRequest over the same items (with compression each item is compressed
+// whole, as the compressed text form needs its length first).
+//
+// A file is checked when it is added (a readable regular file; its size is taken then). When it
+// cannot be read whole while it is written, or its size has changed (it shrank or grew), Write
+// raises EInOutError before the closing tag has been written and FailedFile() names the file, so
+// a peer never receives a complete-looking request with a partial document.
+class TqzComRequest {
+ public:
+  // A sink takes the next piece; `last` is true for the piece that ends the request.
+  using Sink = std::function<void(const char* data, size_t size, bool last)>;
+  // Pieces handed to a socket: large enough to keep the kernel busy, small enough for the cache.
+  static constexpr size_t SendPieceSize = size_t(128) << 10;
+
+  explicit TqzComRequest(std::string_view comtyp, bool encode = true, bool compress = false);
+
+  const AnsiString& Type() const { return type_; }
+  size_t Count() const { return parts_.size(); }
+
+  // A parameter item "name=value" (or any item text).
+  void AddItem(AnsiString item);
+  // An object item of bytes that the caller keeps unchanged until the request has been written;
+  // fileName only supplies the extension.
+  void AddContentRef(std::string_view fileName, std::string_view content);
+  // An object item of a file (UTF-8 path); extensionName supplies the extension. False, nothing
+  // added, when the file is missing, no regular file or cannot be opened for reading.
+  bool AddFile(const std::string& path, std::string_view extensionName);
+
+  // Writes the request to `sink` in pieces of at most pieceSize bytes (at least 1 KiB).
+  void Write(const Sink& sink, size_t pieceSize = SendPieceSize) const;
+  // The whole request as one text.
+  AnsiString Text() const;
+  // The path of the file that could not be written whole by the last Write; empty otherwise.
+  const std::string& FailedFile() const { return failedFile_; }
+
+ private:
+  struct Part {
+    enum Kind { Text, Content, File } kind = Text;
+    AnsiString text;           // Text: the item; Content, File: "obj(ext)="
+    std::string_view content;  // Content
+    std::string path;          // File
+    uint64_t size = 0;         // File: the size when it was added
+  };
+  AnsiString type_;
+  bool encode_, compress_;
+  std::vector<Part> parts_;
+  mutable std::string failedFile_;
+};
 
 // Caps and waits of one exchange.
 struct TqzComLimits {
@@ -124,6 +178,12 @@ class TqzComProtocol {
   // limits.MaxAnswerSize. `answer` holds what arrived (also when an error is raised).
   static TqzComReceive Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
                                 std::string_view quest, AnsiString& answer, const TqzComLimits& limits = {});
+  // The same with a request that is written to the socket as it is produced, in pieces of
+  // TqzComRequest::SendPieceSize bytes (each within conWaitMs). A file of the request that cannot
+  // be sent whole raises EInOutError (quest.FailedFile() names it); the connection is then closed
+  // before the closing tag, so the server never receives a complete request.
+  static TqzComReceive Exchange(const std::string& host, int port, uint32_t conWaitMs, uint32_t resWaitMs,
+                                const TqzComRequest& quest, AnsiString& answer, const TqzComLimits& limits = {});
 
   // Raw file request: sends `quest` unchanged and writes every byte of the reply into the file
   // `path` (UTF-8 file-system path). The bytes go to a temporary file beside it that replaces

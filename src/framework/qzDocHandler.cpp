@@ -55,11 +55,23 @@ UnicodeString Printable(std::string_view name) {
   return platform::AnsiToWide(out);
 }
 
-// Runs the exchange of a document operation and checks the answer's result item.
-void Exchange(TqzVeroruvUdizive& client, const char* type, TComRes& items, TComResExt& answer) {
-  AnsiString quest = TqzVeroruvUdizive::BuiltComString(type, true, false, items);
+// Appends the parameter item name=value.
+void Param(TqzComRequest& quest, std::string_view name, std::string_view value) {
+  AnsiString item;
+  item.reserve(name.size() + 1 + value.size());
+  item.append(name).append("=").append(value);
+  quest.AddItem(std::move(item));
+}
+
+// Runs the exchange of a document operation (the request written to the socket as it is
+// produced, files read in pieces) and checks the answer's result item.
+void Exchange(TqzVeroruvUdizive& client, const TqzComRequest& quest, TComResExt& answer) {
   AnsiString typ;
-  if (!client.AskServer(quest, typ, answer))
+  const bool answered = client.AskServer(quest, typ, answer);
+  // A file that could not be sent whole: the server was left without the closing tag.
+  if (!answered && !quest.FailedFile().empty())
+    Fail(u"blob file cannot be read (" + platform::Utf8ToWide(quest.FailedFile()) + u")");
+  if (!answered)
     Fail(u"veroruvudizive server connection failed (" +
          platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "MESSAGE")) + u")");
   if (!TqzConversion::StrToBool(platform::AnsiToWide(TqzVeroruvUdizive::GetComParam(answer, "RESULT"))))
@@ -183,19 +195,19 @@ bool TqzVeroruvUdizive::GetDocument(const AnsiString& DocId, const AnsiString& U
     Document.Message.clear();
     Document.ContainerId = qzDocHandler::TIdType();
 
-    TComRes items;
-    AddComParam("DocId", DocId, items);
-    AddComParam("CreatePDF", BoolText(CreatePDF), items);
-    AddComParam("ConversionScheme", ConversionScheme, items);
-    AddComParam("TechNames", BoolText(TechNames), items);
-    AddComParam("Stamp", Stamp, items);
-    AddComParam("User", User, items);
+    TqzComRequest quest("GETDOCEXT");
+    Param(quest, "DocId", DocId);
+    Param(quest, "CreatePDF", BoolText(CreatePDF));
+    Param(quest, "ConversionScheme", ConversionScheme);
+    Param(quest, "TechNames", BoolText(TechNames));
+    Param(quest, "Stamp", Stamp);
+    Param(quest, "User", User);
     if (SAPDocument) {
-      AddComParam("SAPDOC", "True", items);
-      AddComParam("SAPCONTREP", SAPContRep, items);
+      Param(quest, "SAPDOC", "True");
+      Param(quest, "SAPCONTREP", SAPContRep);
     }
     TComResExt answer;
-    Exchange(*this, "GETDOCEXT", items, answer);
+    Exchange(*this, quest, answer);
 
     for (const TComPart& part : answer) {
       if (StartsWith(part.Param, "OBJ")) {
@@ -229,21 +241,21 @@ bool TqzVeroruvUdizive::ArchiveDocument(TqzDocument& Document, const AnsiString&
                                         bool IndexDoc, AnsiString& DocId, bool BlobsByRef) {
   try {
     DocId.clear();
-    TComRes items;
-    AddComParam("ARCHIVE", ArchiveString, items);
-    AddComParam("CREATEPDF", BoolText(CreatePDF), items);
-    AddComParam("CONVERSIONSCHEME", ConversionScheme, items);
-    AddComParam("STAMP", Stamp, items);
-    AddComParam("INDEX", BoolText(IndexDoc), items);
-    AddComParam("TITLE", platform::WideToAnsi(Document.Subject), items);
+    TqzComRequest quest("CREATEDOCEXT");
+    Param(quest, "ARCHIVE", ArchiveString);
+    Param(quest, "CREATEPDF", BoolText(CreatePDF));
+    Param(quest, "CONVERSIONSCHEME", ConversionScheme);
+    Param(quest, "STAMP", Stamp);
+    Param(quest, "INDEX", BoolText(IndexDoc));
+    Param(quest, "TITLE", platform::WideToAnsi(Document.Subject));
     if (!SoftLinkDocId.empty()) {
-      AddComParam("LINKDOCID", SoftLinkDocId, items);
-      AddComParam("LINKFIELD", SoftLinkField, items);
+      Param(quest, "LINKDOCID", SoftLinkDocId);
+      Param(quest, "LINKFIELD", SoftLinkField);
     }
     for (const TqzDocumentField& field : Document.Fields) {
       UnicodeString value;
       if (!field.Value.IsNull() && !field.Value.IsEmpty()) value = field.Value.AsString();
-      AddComParam("IDX" + platform::WideToAnsi(field.Name), platform::WideToAnsi(value), items);
+      Param(quest, "IDX" + platform::WideToAnsi(field.Name), platform::WideToAnsi(value));
     }
     // Inactive entries are free slots, not part of the document. A file that cannot be read
     // fails the operation: an incomplete document is never archived.
@@ -251,16 +263,15 @@ bool TqzVeroruvUdizive::ArchiveDocument(TqzDocument& Document, const AnsiString&
       if (!blob.Active) continue;
       if (BlobsByRef) Fail(u"function not supported (byref)");
       if (blob.Data.empty()) {
-        // Read straight into its item (the whole file, or the operation fails).
-        if (!TqzComProtocol::AddObjectFilePath(platform::WideToUtf8(blob.FileName), platform::WideToAnsi(blob.FileName),
-                                               items))
+        // Read in pieces while the request is sent; the file must be readable now.
+        if (!quest.AddFile(platform::WideToUtf8(blob.FileName), platform::WideToAnsi(blob.FileName)))
           Fail(u"blob file cannot be read (" + blob.FileName + u")");
       } else {
-        AddObjectContentComParam(platform::WideToAnsi(blob.FileName), blob.Data, items);
+        quest.AddContentRef(platform::WideToAnsi(blob.FileName), blob.Data);
       }
     }
     TComResExt answer;
-    Exchange(*this, "CREATEDOCEXT", items, answer);
+    Exchange(*this, quest, answer);
     Message = platform::AnsiToWide(GetComParam(answer, "MESSAGE"));
     DocId = GetComParam(answer, "DOCID");
     return true;
@@ -275,13 +286,13 @@ bool TqzVeroruvUdizive::Query(const AnsiString& Fulltext, const AnsiString& ASSQ
   try {
     Hitlist.Header.clear();
     Hitlist.Rows.clear();
-    TComRes items;
-    AddComParam("MAXHITS", std::to_string(MaxHits), items);
-    AddComParam("VIEWALIAS", ViewAlias, items);
-    AddComParam("FULLTEXT", Fulltext, items);
-    AddComParam("ASSQ", ASSQ, items);
+    TqzComRequest quest("QUERYEXT");
+    Param(quest, "MAXHITS", std::to_string(MaxHits));
+    Param(quest, "VIEWALIAS", ViewAlias);
+    Param(quest, "FULLTEXT", Fulltext);
+    Param(quest, "ASSQ", ASSQ);
     TComResExt answer;
-    Exchange(*this, "QUERYEXT", items, answer);
+    Exchange(*this, quest, answer);
 
     TqzHitlist hits;
     for (const TComPart& part : answer)

@@ -103,6 +103,15 @@ bool TqzVeroruvUdizive::ParseComAnswer(const AnsiString& request, AnsiString& ty
 }
 
 bool TqzVeroruvUdizive::AskServer(const AnsiString& quest, AnsiString& comtyp, TComResExt& comres) {
+  return AskOnce(std::string_view(quest), comtyp, comres);
+}
+
+bool TqzVeroruvUdizive::AskServer(const TqzComRequest& quest, AnsiString& comtyp, TComResExt& comres) {
+  return AskOnce(quest, comtyp, comres);
+}
+
+template <class Quest>
+bool TqzVeroruvUdizive::AskOnce(const Quest& quest, AnsiString& comtyp, TComResExt& comres) {
   bool result = false;
   try {
     AnsiString answer;

@@ -14,6 +14,12 @@
 //   AnsiString typ; TComResExt answer;
 //   if (client.AskServer(quest, typ, answer)) docId = client.GetComParam(answer, "DocId");
 //
+// Large documents go as a streamed request instead, which is never held in memory:
+//   TqzComRequest quest("CREATEDOCEXT");
+//   quest.AddItem("Archive=box7");
+//   if (!quest.AddFile("/scan/page1.tif", "page1.tif")) ...;   // missing or unreadable
+//   if (client.AskServer(quest, typ, answer)) ...;
+//
 // No operation raises to its caller except ParseComAnswer called directly on an answer whose
 // compressed items cannot be decompressed. Answers and compressed items are capped
 // (MaxAnswerSize, MaxDecompressedSize), raw files by MaxFileSize; beyond a cap the exchange fails.
@@ -75,14 +81,19 @@ class TqzVeroruvUdizive {
   // not end with ">" or does not parse; comres is then empty, except after a raised error, when
   // it keeps what it held.
   bool AskServer(const AnsiString& quest, AnsiString& comtyp, TComResExt& comres);
+  // The same with a request that is written to the socket as it is produced (files read in
+  // pieces, never held whole). When a file of the request cannot be sent whole (it shrank, grew or
+  // failed to read), the connection is closed before the closing tag, the result is False and
+  // quest.FailedFile() names the file.
+  bool AskServer(const TqzComRequest& quest, AnsiString& comtyp, TComResExt& comres);
   // One exchange with failover over ServerList (see TqzComProtocol::RunFailover). ServerId is
   // the index of the entry used; ServerList's Active flags and ActId are updated in place.
   bool AskServer(TqzServerList& ServerList, const AnsiString& quest, AnsiString& comtyp, TComResExt& comres,
                  int32_t& ServerId);
 
-  // Sends quest unchanged and writes the reply into exppath. True only when the server sent at
-  // least one byte and then closed the connection in order; an existing file is replaced only
-  // then.
+  // Sends quest unchanged and writes the reply into exppath. True when the server closed the
+  // connection in order after sending the file (an empty reply gives an empty file); an existing
+  // file is replaced only then. A time-out, a reset or a failed write gives False.
   bool RequestServerFile(const AnsiString& quest, const UnicodeString& exppath);
 
   // ---- lookups ----
@@ -113,6 +124,8 @@ class TqzVeroruvUdizive {
 
  private:
   TqzComLimits Limits() const;
+  template <class Quest>
+  bool AskOnce(const Quest& quest, AnsiString& comtyp, TComResExt& comres);
   void InitTempPath(const UnicodeString& tempPath);
 
   std::mutex WorkLock;  // kept for the object's layout; no operation takes it

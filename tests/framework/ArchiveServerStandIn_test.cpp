@@ -14,9 +14,14 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "CodePage.h"
+#include "ArchiveOracle.h"
 #include "DbFixtures.h"
+#include "Socket.h"
+#include "qzBase64.h"
+#include "qzComProtocol.h"
 #include "qzDocHandler.h"
 #include "qzVeroruvUdizive.h"
 
@@ -26,52 +31,7 @@ namespace {
 
 using qztest::ReadFile;
 
-// The built server as a child process; its first output line names the port it listens on.
-class StandIn {
- public:
-  explicit StandIn(const std::string& store) {
-    const std::string binary = std::string(QZ_BINARY_DIR) + "/archive-server";
-    if (::access(binary.c_str(), X_OK) != 0) throw std::runtime_error(binary + " is not built");
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {binary, "--port", "0", "--store", store, "--bind", "127.0.0.1"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (rc != 0) {
-      ::close(out[0]);
-      throw std::runtime_error("cannot start " + binary);
-    }
-    std::unique_ptr<FILE, int (*)(FILE*)> stream(::fdopen(out[0], "r"), &::fclose);
-    char line[64] = {};
-    if (!stream || std::fgets(line, sizeof line, stream.get()) == nullptr || std::sscanf(line, "PORT %d", &port_) != 1)
-      throw std::runtime_error("the server did not report its port");
-  }
-  ~StandIn() {
-    if (pid_ > 0) Stop();
-  }
-  int Port() const { return port_; }
-  // SIGTERM; the exit status (0 for an orderly end).
-  int Stop() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+using StandIn = qztest::ArchiveStandIn;
 
 TEST(ArchiveServerStandIn, ArchiveFetchQueryAndStop) {
   qztest::TempDir dir("qzstandin");
@@ -135,6 +95,140 @@ TEST(ArchiveServerStandIn, ArchiveFetchQueryAndStop) {
   AnsiString typ;
   TComResExt answer;
   EXPECT_FALSE(late.AskServer("<ALIVE><></ALIVE>", typ, answer));
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kServer = std::string(QZ_BINARY_DIR) + "/archive-server";
+
+// Numbers are read strictly, --store is required, --help goes to stdout.
+TEST(ArchiveServerStandIn, CommandLine) {
+  qztest::TempDir dir("qzstandincli");
+  const std::string store = dir.Path() + "/store";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // part of stderr
+  };
+  const std::vector<Case> cases = {
+      {{"--port", "99999", "--store", store}, 2, "invalid port \"99999\""},
+      {{"--port", "abc", "--store", store}, 2, "invalid port"},
+      {{"--port", "5000x", "--store", store}, 2, "invalid port"},
+      {{"--port", "-5", "--store", store}, 2, "invalid port"},
+      {{"--port", "", "--store", store}, 2, "invalid port"},
+      {{"--port", " 80", "--store", store}, 2, "invalid port"},
+      {{"--max-request", "12Q", "--store", store}, 2, "invalid size"},
+      {{"--max-request", "-1", "--store", store}, 2, "invalid size"},
+      {{"--max-request", "0", "--store", store}, 2, "invalid size"},
+      {{"--max-request", "K", "--store", store}, 2, "invalid size"},
+      {{"--max-request", "99999999999999999999", "--store", store}, 2, "invalid size"},
+      {{"--max-request", "17179869184G", "--store", store}, 2, "invalid size"},  // overflows 64 bits
+      {{"--port", "0"}, 2, "--store DIR is required"},
+      {{"--store"}, 2, "needs a value"},
+      {{"--colour", "red", "--store", store}, 2, "unknown option --colour"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {"timeout", "20", kServer};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const auto r = qztest::RunProcess(argv);
+    EXPECT_EQ(r.ExitCode, c.exitCode) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("usage: archive-server"), std::string::npos);
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(store));  // nothing started
+
+  const auto help = qztest::RunProcess({"timeout", "20", kServer, "--help"});
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_EQ(help.Out.rfind("usage: archive-server --store DIR", 0), 0u) << help.Out;
+  EXPECT_NE(help.Out.find("--max-request SIZE"), std::string::npos);
+  EXPECT_EQ(help.Err, "");
+}
+
+// The request cap with a unit: 4K takes a document of 2 KiB and refuses one of 5 KiB; 1M takes
+// the larger one.
+TEST(ArchiveServerStandIn, RequestCapWithUnits) {
+  qztest::TempDir dir("qzstandincap");
+  for (const auto& [cap, size, stored] : std::vector<std::tuple<std::string, size_t, bool>>{
+           {"4K", 2048, true}, {"4k", 5120, false}, {"1M", 5120, true}, {"4096", 5120, false}}) {
+    const std::string store = dir.Path() + "/store-" + cap + "-" + std::to_string(size);
+    StandIn server(store, {"--max-request", cap});
+    TqzDocument doc;
+    const std::string data(size, 'x');
+    ASSERT_TRUE(doc.AddBlob(u"page.tif", u"", data, qzDO_TempData));
+    TqzVeroruvUdizive client(platform::Utf8ToWide(dir.Path() + "/temp/"));
+    client.Server = "127.0.0.1";
+    client.Port = server.Port();
+    AnsiString docId;
+    EXPECT_EQ(client.ArchiveDocument(doc, "box7", "", "", false, "", "", true, docId, false), stored) << cap;
+    if (!stored) {
+      EXPECT_EQ(client.Message,
+                u"veroruvudizive processing exception (veroruvudizive server returned an error (request too large))");
+    }
+    server.Stop();
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(store)) ++entries;
+    EXPECT_EQ(entries, stored ? 1u : 0u) << cap;
+  }
+}
+
+// A document is stored only when its closing tag arrives: a request that ends early (also in the
+// middle of a large object item that is already being written) leaves nothing in the store.
+TEST(ArchiveServerStandIn, IncompleteRequestStoresNothing) {
+  qztest::TempDir dir("qzstandinpart");
+  const std::string store = dir.Path() + "/store";
+  StandIn server(store);
+  const std::string item = TqzBase64::StrToBase64("obj(tif)=" + std::string(300000, 'p'));
+  for (size_t cut : {size_t(40), size_t(100000), item.size()}) {
+    const std::string request = "<CREATEDOCEXT><enc=mime><comp=false><" + TqzBase64::StrToBase64("Archive=box7") +
+                                "><" + item.substr(0, cut) + (cut == item.size() ? ">" : "");
+    platform::TcpSocket s;
+    s.Connect("127.0.0.1", server.Port());
+    ASSERT_EQ(s.Write(request.data(), request.size(), 5000), request.size());
+    s.ShutdownWrite();
+    std::string answer;
+    char buf[4096];
+    while (s.WaitReadable(10000)) {
+      const size_t n = s.Read(buf, sizeof buf);
+      if (n == 0) break;
+      answer.append(buf, n);
+    }
+    AnsiString typ;
+    std::vector<TqzComItem> items;
+    ASSERT_TRUE(TqzComProtocol::ParseAnswer(answer, true, typ, items)) << answer;
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items[0].Value, "ERROR") << cut;
+  }
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(store));
+}
+
+}  // namespace
+
+namespace {
+
+// A stored document that holds an empty file is fetched whole: the empty file arrives empty.
+TEST(ArchiveServerStandIn, EmptyFileRoundTrip) {
+  qztest::TempDir dir("qzstandinempty");
+  StandIn server(dir.Path() + "/store");
+  const std::string empty = dir.Path() + "/empty.tif";
+  std::ofstream(empty, std::ios::binary).close();
+  TqzDocument doc;
+  ASSERT_TRUE(doc.AddBlob(platform::Utf8ToWide(empty), u"", "", qzDO_FileSystem));
+  ASSERT_TRUE(doc.AddBlob(u"note.txt", u"", "text", qzDO_TempData));
+  TqzVeroruvUdizive client(platform::Utf8ToWide(dir.Path() + "/fetched/"));
+  client.Server = "127.0.0.1";
+  client.Port = server.Port();
+  AnsiString docId;
+  ASSERT_TRUE(client.ArchiveDocument(doc, "box7", "", "", false, "", "", true, docId, false));
+  std::unique_ptr<TqzDocument> fetched;
+  ASSERT_TRUE(client.GetDocument(docId, "", "", false, "", false, fetched)) << platform::WideToUtf8(client.Message);
+  ASSERT_EQ(fetched->BlobCount(), 2);
+  EXPECT_EQ(ReadFile(platform::WideToUtf8(fetched->Blobs[0].FileName)), "");
+  EXPECT_EQ(fetched->Blobs[0].Size, 0u);
+  EXPECT_EQ(ReadFile(platform::WideToUtf8(fetched->Blobs[1].FileName)), "text");
 }
 
 }  // namespace

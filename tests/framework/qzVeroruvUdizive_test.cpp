@@ -15,6 +15,7 @@
 #include "Socket.h"
 #include "qzBase64.h"
 #include "qzComProtocol.h"
+#include "qzStrings.h"
 
 namespace {
 
@@ -237,6 +238,72 @@ TEST(ArchiveParser, BadCompressedItemsRaise) {
   EXPECT_TRUE(items.empty());
 }
 
+// Many compressed items that each stay under the item cap cannot inflate past the answer cap
+// together, and an item may not declare more than its compressed size can hold.
+TEST(ArchiveParser, CompressedItemsShareTheAnswerCap) {
+  TqzVeroruvUdizive client(u"/tmp/");
+  client.MaxAnswerSize = 4 << 20;
+  const AnsiString item = "Fill=" + std::string((1 << 20) - 5, '\0');  // inflates to 1 MiB
+  auto answer = [&](int count) {
+    TComRes items(static_cast<size_t>(count), item);
+    return TqzVeroruvUdizive::BuiltComString("RESULT", true, true, items);
+  };
+  AnsiString typ;
+  TComResExt items;
+  ASSERT_TRUE(client.ParseComAnswer(answer(3), typ, items));
+  EXPECT_EQ(items.size(), 3u);
+  ASSERT_LT(answer(12).size(), 100000u);  // a small answer ...
+  try {
+    client.ParseComAnswer(answer(12), typ, items);  // ... that would inflate to 12 MiB
+    FAIL() << "no error";
+  } catch (const EZlibError& e) {
+    EXPECT_NE(std::string(e.what()).find("exceeds the limit"), std::string::npos) << e.what();
+  }
+  // A stream of a few bytes that declares 100 MiB: refused by its size before inflating.
+  const AnsiString header = std::string("\x00\x00\x40\x06", 4);  // 0x06400000 = 100 MiB, little-endian
+  client.MaxAnswerSize = 512 << 20;
+  // zlib's raw form of the 4 header bytes as a stored block: declares 100 MiB, holds nothing else.
+  std::string stored = std::string("\x78\x01\x00\x04\x00\xfb\xff", 7) + header;
+  try {
+    client.ParseComAnswer("<R><enc=mime><comp=true><" + TqzBase64::StrToBase64(stored) + "></R>", typ, items);
+    FAIL() << "no error";
+  } catch (const EZlibError& e) {
+    EXPECT_NE(std::string(e.what()).find("declared length exceeds the limit"), std::string::npos) << e.what();
+  }
+}
+
+// The tokenizer against the rule written out plainly (search from the start of the rest for "<",
+// then for ">"), on texts with many ">" before a "<", stray "<", and text after the last ">".
+TEST(ArchiveParser, TokenizerFollowsTheRule) {
+  auto reference = [](std::string rest) {
+    std::vector<std::string> tokens;
+    while (rest.find('>') != std::string::npos) {
+      const size_t lt = rest.find('<');
+      if (lt != std::string::npos) rest.erase(0, lt + 1);
+      const size_t gt = rest.find('>');
+      if (gt == std::string::npos) break;
+      if (gt > 0) tokens.push_back(rest.substr(0, gt));
+      rest.erase(0, gt + 1);
+    }
+    return tokens;
+  };
+  std::mt19937 rng(11);
+  const char alphabet[] = "<>a=/";
+  std::vector<std::string> texts = {"", ">>>>", "<<<<", "a>b<c>d>e", "<A><b<c>>x>", std::string(5000, '>') + "<R></R>",
+                                    "<R></R>tail>", "<<a>", "><><><"};
+  for (int i = 0; i < 300; ++i) {
+    std::string t;
+    const size_t len = rng() % 40;
+    for (size_t k = 0; k < len; ++k) t.push_back(alphabet[rng() % 5]);
+    texts.push_back(t);
+  }
+  for (const std::string& text : texts) {
+    std::vector<std::string> got;
+    for (const TqzComToken& t : TqzComProtocol::Tokenize(text)) got.push_back(text.substr(t.Offset, t.Length));
+    EXPECT_EQ(got, reference(text)) << text;
+  }
+}
+
 TEST(ArchiveParser, Lookups) {
   TqzVeroruvUdizive client(u"/tmp/");
   AnsiString typ;
@@ -380,7 +447,8 @@ TEST(ArchiveExchange, RequestServerFile) {
     std::string fault;
     bool result;
   };
-  const std::vector<Case> cases = {{"none", true}, {"drip", true}, {"emptyblob", false}, {"stall", false}};
+  // An orderly close after no bytes at all is an empty file; only a time-out fails.
+  const std::vector<Case> cases = {{"none", true}, {"drip", true}, {"emptyblob", true}, {"stall", false}};
   for (const auto& c : cases) {
     ArchiveOracle oracle;
     oracle.Start(c.fault);
@@ -401,7 +469,10 @@ TEST(ArchiveExchange, RequestServerFile) {
     EXPECT_EQ(ok, c.result) << c.fault;
     const auto seen = oracle.WaitForRequests(1);
     ASSERT_EQ(seen.size(), 1u);
-    if (c.result) {
+    if (c.fault == "emptyblob") {
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(ReadFile(target), "");
+    } else if (c.result) {
       EXPECT_EQ(ReadFile(target), seen[0].Answer) << c.fault;
       EXPECT_EQ(ReadFile(target), std::string("II*\0sample tiff page\0\xff<>=", 25));
     } else {

@@ -5,12 +5,15 @@ Speaks the archive server's tag-framed protocol with its own reader and writer (
 expressions, base64, zlib): one request and one answer per TCP connection, then close.
 
     archive_oracle.py --port 0 --record FILE [--fault NAME] [--badname NAME] [--oversize BYTES]
+                      [--digests]
 
 Prints "PORT <n>" on its first stdout line once it listens on 127.0.0.1. Every request is
 appended to the record file as one JSON line:
     {"type": "CREATEDOCEXT", "enc": "mime", "comp": "false",
      "items": [latin-1 text of each decoded item, ...], "size": bytes received,
-     "answer": latin-1 text of the answer sent (absent for the oversize fault)}
+     "answer": latin-1 text of the answer sent (absent for the oversize fault),
+     "md5": hex MD5 of the request bytes, "item_md5": [hex MD5 of each decoded item, ...]}
+With --digests the items' text is left out of the record (large requests).
 
 Requests served: CREATEDOCEXT (stores the document in memory under a new 32-hex DocId),
 GETDOCEXT (a stored document, or a fixed sample for an unknown id), GETBLOB (raw bytes, then
@@ -33,6 +36,7 @@ Fault switches (--fault):
 
 import argparse
 import base64
+import hashlib
 import json
 import os
 import re
@@ -69,8 +73,8 @@ def frame(typ: str, items, close_tag=None) -> bytes:
     return (b"<" + typ.encode() + b"><enc=mime><comp=false>" + body + b"</" + close.encode() + b">")
 
 
-def request_complete(data: bytes) -> bool:
-    m = re.match(rb"<([^<>]*)>", data)
+def request_complete(data) -> bool:
+    m = re.match(rb"<([^<>]*)>", data[:4096])
     return bool(m) and data.endswith(b"</" + m.group(1) + b">")
 
 
@@ -188,18 +192,21 @@ class Handler(socketserver.BaseRequestHandler):
         fault = state.args.fault
         sock = self.request
         sock.settimeout(10)
-        data = b""
+        received = bytearray()
         try:
-            while not request_complete(data) and len(data) < MAX_REQUEST:
-                chunk = sock.recv(65536)
+            while not request_complete(received) and len(received) < MAX_REQUEST:
+                chunk = sock.recv(1 << 20)
                 if not chunk:
                     break
-                data += chunk
+                received += chunk
         except OSError:
             pass
+        data = bytes(received)
         typ, options, items = decode_request(data)
         entry = {"type": typ, "enc": options.get("enc", ""), "comp": options.get("comp", ""),
-                 "items": [v.decode("latin-1") for v in items], "size": len(data)}
+                 "items": [] if state.args.digests else [v.decode("latin-1") for v in items],
+                 "size": len(data), "md5": hashlib.md5(data).hexdigest(),
+                 "item_md5": [hashlib.md5(v).hexdigest() for v in items]}
 
         if typ == "GETBLOB":
             # The raw file request: "<GETBLOB><name></GETBLOB>", answered with the bytes alone.
@@ -283,6 +290,7 @@ def main():
     p.add_argument("--fault", default="none")
     p.add_argument("--badname", default="../evil.tif")
     p.add_argument("--oversize", type=int, default=4 << 20)
+    p.add_argument("--digests", action="store_true")
     args = p.parse_args()
     # End with the test process that started us, even when it could not stop us itself.
     parent = os.getppid()

@@ -1,6 +1,9 @@
 #include "ArchiveOracle.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -115,6 +118,9 @@ std::vector<ArchiveRequest> ArchiveOracle::Requests() const {
     r.Enc = j.value("enc", "");
     r.Comp = j.value("comp", "");
     r.Size = j.value("size", size_t(0));
+    r.Md5 = j.value("md5", "");
+    if (j.contains("item_md5"))
+      for (const auto& digest : j["item_md5"]) r.ItemMd5.push_back(digest.get<std::string>());
     r.Answer = Latin1ToBytes(j.value("answer", ""));
     for (const auto& item : j["items"]) r.Items.push_back(Latin1ToBytes(item.get<std::string>()));
     result.push_back(std::move(r));
@@ -144,6 +150,120 @@ void ArchiveOracle::Stop() {
     std::filesystem::remove_all(dir_, ec);
     dir_.clear();
   }
+}
+
+}  // namespace qztest
+
+namespace qztest {
+
+ArchiveStandIn::ArchiveStandIn(const std::string& binary, const std::string& store,
+                               const std::vector<std::string>& extraArgs, int) {
+  if (::access(binary.c_str(), X_OK) != 0) throw std::runtime_error(binary + " is not built");
+  int out[2];
+  if (::pipe(out) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> args = {binary, "--port", "0", "--store", store, "--bind", "127.0.0.1"};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int rc = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (rc != 0) {
+    ::close(out[0]);
+    throw std::runtime_error("cannot start " + binary);
+  }
+  FILE* stream = ::fdopen(out[0], "r");
+  char line[64] = {};
+  const bool got = stream && std::fgets(line, sizeof line, stream) != nullptr && std::sscanf(line, "PORT %d", &port_) == 1;
+  if (stream) std::fclose(stream);
+  if (!got) {
+    Stop();
+    throw std::runtime_error("the server did not report its port");
+  }
+}
+
+ArchiveStandIn::~ArchiveStandIn() {
+  if (pid_ > 0) Stop();
+}
+
+int ArchiveStandIn::Stop() {
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+RelayOnce::RelayOnce(int serverPort, size_t after, std::function<void()> onForwarded) {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 1) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    throw std::runtime_error("relay: cannot listen");
+  port_ = ntohs(a.sin_port);
+  thread_ = std::thread([this, serverPort, after, onForwarded = std::move(onForwarded)] {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) return;
+    const int client = ::accept(listener_, nullptr, nullptr);
+    if (client < 0) return;
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in s{};
+    s.sin_family = AF_INET;
+    s.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    s.sin_port = htons(static_cast<uint16_t>(serverPort));
+    if (::connect(server, reinterpret_cast<sockaddr*>(&s), sizeof s) == 0) {
+      std::vector<char> buf(1 << 16);
+      bool called = false, clientOpen = true, serverOpen = true;
+      // Both directions until both ends have closed; the request side is counted.
+      while (clientOpen || serverOpen) {
+        pollfd q[2] = {{clientOpen ? client : -1, POLLIN, 0}, {serverOpen ? server : -1, POLLIN, 0}};
+        if (::poll(q, 2, 60000) <= 0) break;
+        for (int side = 0; side < 2; ++side) {
+          if (q[side].revents == 0) continue;
+          const int from = side == 0 ? client : server, to = side == 0 ? server : client;
+          const ssize_t n = ::recv(from, buf.data(), buf.size(), 0);
+          if (n <= 0) {
+            ::shutdown(to, SHUT_WR);
+            (side == 0 ? clientOpen : serverOpen) = false;
+            continue;
+          }
+          size_t done = 0;
+          while (done < static_cast<size_t>(n)) {
+            const ssize_t w = ::send(to, buf.data() + done, static_cast<size_t>(n) - done, MSG_NOSIGNAL);
+            if (w <= 0) break;
+            done += static_cast<size_t>(w);
+          }
+          if (side == 1) continue;
+          forwarded_ += done;
+          if (!called && forwarded_ >= after) {
+            called = true;
+            onForwarded();
+          }
+        }
+      }
+    }
+    ::close(server);
+    ::close(client);
+  });
+}
+
+RelayOnce::~RelayOnce() {
+  if (thread_.joinable()) thread_.join();
+  ::close(listener_);
+}
+
+size_t RelayOnce::Forwarded() {
+  if (thread_.joinable()) thread_.join();
+  return forwarded_;
 }
 
 }  // namespace qztest

@@ -10,6 +10,7 @@
 //   EXPECT_EQ(reqs[0].Type, "CREATEDOCEXT");
 //   EXPECT_EQ(reqs[0].Items[0], "Archive=box7");  // decoded item bytes
 //   oracle.Stop();                              // also done by the destructor
+//   oracle.Start("none", {"--digests"});        // large requests: MD5s only, no item texts
 //
 // The oracle runs as a python3 child process on a free loopback port; it never shares our
 // parser. Items are the decoded bytes of each request item ("name=value", "obj(ext)=bytes");
@@ -18,7 +19,9 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qztest {
@@ -29,6 +32,8 @@ struct ArchiveRequest {
   std::vector<std::string> Items;  // decoded item bytes
   std::string Answer;              // bytes of the answer sent (empty for the oversize fault)
   size_t Size = 0;                 // bytes of the request received
+  std::string Md5;                 // hex MD5 of the request bytes (Python's hashlib)
+  std::vector<std::string> ItemMd5;  // hex MD5 of each decoded item
 };
 
 class ArchiveOracle {
@@ -53,6 +58,54 @@ class ArchiveOracle {
   int port_ = 0;
   std::string dir_;
   std::string record_;
+};
+
+}  // namespace qztest
+
+namespace qztest {
+
+// The built archive-server stand-in (tools/archive-server) as a child process on a free loopback
+// port, storing under `store`; stopped with SIGTERM by Stop() or the destructor. Throws
+// std::runtime_error when it does not report its port.
+class ArchiveStandIn {
+ public:
+#ifdef QZ_BINARY_DIR
+  explicit ArchiveStandIn(const std::string& store, const std::vector<std::string>& extraArgs = {},
+                          const std::string& binary = QZ_BINARY_DIR "/archive-server")
+#else
+  ArchiveStandIn(const std::string& store, const std::vector<std::string>& extraArgs, const std::string& binary)
+#endif
+      : ArchiveStandIn(binary, store, extraArgs, 0) {
+  }
+  ~ArchiveStandIn();
+  ArchiveStandIn(const ArchiveStandIn&) = delete;
+  ArchiveStandIn& operator=(const ArchiveStandIn&) = delete;
+  int Port() const { return port_; }
+  // SIGTERM; the exit status (0 for an orderly end).
+  int Stop();
+
+ private:
+  ArchiveStandIn(const std::string& binary, const std::string& store, const std::vector<std::string>& extraArgs, int);
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A loopback relay between a client and a server that calls `onForwarded` once, after it has
+// passed `after` bytes of the request on and before it passes on more. The answer travels back
+// unchanged. Serves one connection.
+class RelayOnce {
+ public:
+  RelayOnce(int serverPort, size_t after, std::function<void()> onForwarded);
+  ~RelayOnce();
+  int Port() const { return port_; }
+  // Bytes of the request passed on to the server (after the connection ended).
+  size_t Forwarded();
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  size_t forwarded_ = 0;
+  std::thread thread_;
 };
 
 }  // namespace qztest
