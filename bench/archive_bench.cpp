@@ -1,174 +1,148 @@
-// Archive request throughput: CREATEDOCEXT with 50 files of 2 MiB each, sent by
-// TqzVeroruvUdizive to a loopback sink, side by side with `base64 -w0` over the same files.
+// Archive client benchmarks. Every comparison runs interleaved rounds and prints the min and
+// median ratio with its goal.
 //
-// Counters:
-//   CreateDocExt   wall time of AddObjectComParam x 50 + BuiltComString + AskServer;
-//                  peak_rss_MiB: the process's peak resident size during the exchange (VmHWM,
-//                  reset through /proc/self/clear_refs before each run); rss_x_payload: that
-//                  peak divided by the payload size.
-//   Base64Cli      wall time of `cat <files> | base64 -w0 > /dev/null`; peak_rss_MiB of the
-//                  pipeline's processes (measured once, outside the timing).
-// Goals: CreateDocExt at most 1.5x the time of Base64Cli; peak memory at most 3x the payload.
-#include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+//   1. CREATEDOCEXT of 50 files of 2 MiB through TqzVeroruvUdizive::ArchiveDocument to the
+//      archive-server stand-in (built beside this program) storing under /dev/shm, in a fresh
+//      child process per run (this program again, with --child), against
+//      `cat <files> | base64 -w0 > /dev/null`; the child's peak resident size is printed too.
+//   2. The same against a loopback peer that discards the request (the client alone).
+//   3. The answer parser on hostile input (1, 2 and 4 MiB of ">" with a few tokens, and of "<"):
+//      the time must grow linearly with the input (the same time per MiB at every size), for the
+//      archive client's parser and the com-string client's, which share the tokenizer.
+//
+//   archive_bench [--rounds N]
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "Socket.h"
+#include "BenchSupport.h"
+#include "CodePage.h"
+#include "qzComProtocol.h"
+#include "qzComTools.h"
+#include "qzDocHandler.h"
 #include "qzVeroruvUdizive.h"
 
-extern char** environ;
+namespace fs = std::filesystem;
+using namespace qzbench;
 
 namespace {
 
 constexpr int kFiles = 50;
 constexpr size_t kFileSize = size_t(2) << 20;
-constexpr double kMiB = 1024.0 * 1024.0;
 
-struct Corpus {
-  std::string dir;
-  std::vector<std::string> files;
-  Corpus() {
-    char tmpl[] = "/tmp/qz-archive-bench-XXXXXX";
-    dir = mkdtemp(tmpl);
+fs::path Self() { return fs::read_symlink("/proc/self/exe"); }
+
+// --child PORT FILE...: one ArchiveDocument with the files as blobs read from disk.
+int Child(int argc, char** argv) {
+  TqzDocument doc;
+  doc.Subject = u"50 pages";
+  doc.AddField(u"Customer", u"4711");
+  for (int i = 3; i < argc; ++i) doc.AddBlob(platform::Utf8ToWide(argv[i]), u"", "", qzDO_FileSystem);
+  TqzVeroruvUdizive client(u"/tmp/");
+  client.Server = "127.0.0.1";
+  client.Port = std::atoi(argv[2]);
+  AnsiString docId;
+  if (!client.ArchiveDocument(doc, "bench", "", "", false, "", "", true, docId, false)) {
+    std::fprintf(stderr, "%s\n", platform::WideToUtf8(client.Message).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Hostile answers: mostly ">" with a few tokens, or mostly "<" without ">".
+std::string Hostile(size_t size, bool closers) {
+  std::string text = "<RESULT><enc=mime><comp=false><UmVzdWx0PU9L>";
+  text += std::string(size, closers ? '>' : '<');
+  text += "<UmVzdWx0PU9L></RESULT>";
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--child") return Child(argc, argv);
+  const int rounds = IntOption(argc, argv, "--rounds", 5);
+  const fs::path dir = fs::temp_directory_path() / ("qz-archive-bench-" + std::to_string(::getpid()));
+  const fs::path store = fs::path("/dev/shm") / ("qz-archive-bench-store-" + std::to_string(::getpid()));
+  int status = 0;
+  try {
+    fs::create_directories(dir);
+    fs::create_directories(store);
+    std::vector<std::string> files;
     std::mt19937_64 rng(42);
     std::string data(kFileSize, '\0');
     for (int i = 0; i < kFiles; ++i) {
       for (size_t k = 0; k + 8 <= data.size(); k += 8) {
-        uint64_t v = rng();
+        const uint64_t v = rng();
         std::memcpy(&data[k], &v, 8);
       }
-      files.push_back(dir + "/page" + std::to_string(i) + ".tif");
+      files.push_back((dir / ("page" + std::to_string(i) + ".tif")).string());
       std::ofstream(files.back(), std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
     }
-  }
-  ~Corpus() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
+    std::string base64 = "cat";
+    for (const auto& f : files) base64 += " '" + f + "'";
+    base64 += " | base64 -w0 > /dev/null";
+    Shell(base64);
 
-Corpus& TheCorpus() {
-  static Corpus corpus;
-  return corpus;
-}
-
-void ResetPeakRss() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-double PeakRssMiB() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;  // kB
-  return 0;
-}
-
-// Accepts one connection, reads the request to its closing tag, answers and closes.
-void Sink(platform::TcpListener* listener) {
-  platform::TcpSocket s = listener->Accept(60000);
-  static const std::string closing = "</CREATEDOCEXT>";
-  std::string tail;
-  std::vector<char> buffer(1 << 16);
-  while (s.WaitReadable(60000)) {
-    size_t n = s.Read(buffer.data(), buffer.size());
-    if (n == 0) break;
-    tail.append(buffer.data(), n);
-    if (tail.size() > 64) tail.erase(0, tail.size() - 64);
-    if (tail.size() >= closing.size() && tail.compare(tail.size() - closing.size(), closing.size(), closing) == 0) break;
-  }
-  const std::string answer = "<RESULT><enc=mime><comp=false><UmVzdWx0PU9L><RG9jSWQ9QUJD></RESULT>";
-  s.Write(answer.data(), answer.size(), 5000);
-  s.Close();
-}
-
-void BM_CreateDocExt(benchmark::State& state) {
-  Corpus& corpus = TheCorpus();
-  double peak = 0;
-  for (auto _ : state) {
-    platform::TcpListener listener;
-    listener.Listen("127.0.0.1", 0);
-    std::thread sink(Sink, &listener);
-    TqzVeroruvUdizive client(u"/tmp/");
-    client.Server = "127.0.0.1";
-    client.Port = listener.Port();
-    ResetPeakRss();
-    const auto start = std::chrono::steady_clock::now();
-    {
-      TComRes items;
-      client.AddComParam("Archive", "bench", items);
-      client.AddComParam("Title", "50 pages", items);
-      for (const auto& f : corpus.files)
-        if (!client.AddObjectComParam(f, items)) state.SkipWithError("cannot read a page file");
-      AnsiString quest = client.BuiltComString("CREATEDOCEXT", true, false, items);
-      AnsiString typ;
-      TComResExt answer;
-      if (!client.AskServer(quest, typ, answer)) state.SkipWithError("exchange failed");
+    DiscardPeer discard;
+    StandIn standIn(store.string());
+    for (int peer = 0; peer < 2; ++peer) {
+      double peak = 0;
+      const int port = peer == 0 ? standIn.port : discard.port;
+      Compare(peer == 0 ? "1. ArchiveDocument 50 x 2 MiB to the stand-in (store under /dev/shm) vs base64 -w0"
+                        : "2. ArchiveDocument 50 x 2 MiB to a peer that discards (the client alone) vs base64 -w0",
+              rounds,
+              [&] {
+                std::vector<std::string> args = {Self().string(), "--child", std::to_string(port)};
+                args.insert(args.end(), files.begin(), files.end());
+                const ChildResult r = RunChild(args);
+                if (r.exitCode != 0) throw std::runtime_error("ArchiveDocument failed");
+                peak = std::max(peak, r.peakRssMiB);
+                for (const auto& e : fs::directory_iterator(store)) fs::remove_all(e.path());
+                return r.seconds;
+              },
+              [&] { return Shell(base64); }, peer == 0 ? 1.0 : 0.7);
+      std::printf("   client peak RSS: %.1f MiB (goal: under 32 MiB)\n\n", peak);
     }
-    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    peak = std::max(peak, PeakRssMiB());
-    state.SetIterationTime(elapsed);
-    sink.join();
-  }
-  const double payload = kFiles * kFileSize / kMiB;
-  state.counters["payload_MiB"] = payload;
-  state.counters["peak_rss_MiB"] = peak;
-  state.counters["rss_x_payload"] = peak / payload;
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFiles * static_cast<int64_t>(kFileSize));
-}
-BENCHMARK(BM_CreateDocExt)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_Base64Cli(benchmark::State& state) {
-  Corpus& corpus = TheCorpus();
-  std::string script = "cat";
-  for (const auto& f : corpus.files) script += " '" + f + "'";
-  script += " | base64 -w0 > /dev/null";
-  const std::string rssFile = corpus.dir + "/base64.rss";
-  double peak = 0;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
-    if (posix_spawnp(&pid, "sh", nullptr, nullptr, argv.data(), environ) != 0) {
-      state.SkipWithError("cannot start sh");
-      break;
+    // 3. Parser growth on hostile input, against Python's regular expressions over the same text.
+    for (bool closers : {true, false}) {
+      std::printf("3. Answer parser on %s:\n", closers ? "runs of \">\"" : "runs of \"<\"");
+      for (size_t mib : {1, 2, 4}) {
+        const std::string text = Hostile(mib << 20, closers);
+        std::vector<double> ours, comTools;
+        for (int round = 0; round < rounds; ++round) {
+          ours.push_back(Time([&] {
+            AnsiString typ;
+            std::vector<TqzComItem> items;
+            if (!TqzComProtocol::ParseAnswer(text, true, typ, items)) throw std::runtime_error("not parsed");
+          }));
+          comTools.push_back(Time([&] {
+            AnsiString typ;
+            qzComTools::TComResExt items;
+            TqzComTools::ParseComAnswer(text, typ, items, true);
+          }));
+        }
+        std::printf("   %zu MiB: TqzComProtocol %.2f ms (%.2f ms/MiB), TqzComTools %.2f ms (%.2f ms/MiB)\n", mib,
+                    Median(ours) * 1000, Median(ours) * 1000 / static_cast<double>(mib), Median(comTools) * 1000,
+                    Median(comTools) * 1000 / static_cast<double>(mib));
+      }
+      std::printf("   (linear: the time per MiB stays the same from 1 to 4 MiB)\n\n");
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    state.SetIterationTime(elapsed);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "archive_bench: %s\n", e.what());
+    status = 1;
   }
-  {
-    // Outside the timing: the pipeline's peak resident size. A child spawned from this process
-    // would report this process's pages, so python runs the pipeline and reports the peak of its
-    // waited-for children (an upper bound: it includes python's pages at the time of the fork).
-    pid_t pid;
-    std::string measure = "python3 -c \"import resource,subprocess,sys; subprocess.run(['sh','-c',sys.argv[1]]); "
-                          "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\" \"$0\" > '" + rssFile + "'";
-    std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"), measure.data(), script.data(), nullptr};
-    if (posix_spawnp(&pid, "sh", nullptr, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      std::ifstream in(rssFile);
-      double kb = 0;
-      if (in >> kb) peak = kb / 1024.0;
-    }
-  }
-  state.counters["peak_rss_MiB"] = peak;
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kFiles * static_cast<int64_t>(kFileSize));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::remove_all(store, ec);
+  return status;
 }
-BENCHMARK(BM_Base64Cli)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-
-}  // namespace
