@@ -10,13 +10,15 @@
 #include "qzStringsServices.h"
 #include "qzStringsEdits.h"
 #include "qzStringsMatch.h"
+#include "qzStringsFinding.h"
 
 class TqzStrings : public TqzStringsSearch,
                    public TqzStringsPadding,
                    public TqzStringsNormalize,
                    public TqzStringsServices,
                    public TqzStringsEdits,
-                   public TqzStringsMatch {
+                   public TqzStringsMatch,
+                   public TqzStringsFinding {
  public:
   TqzStrings() = delete;
   // Names that two families overload.
