@@ -11,6 +11,7 @@
 #include "qzStringsEdits.h"
 #include "qzStringsMatch.h"
 #include "qzStringsFinding.h"
+#include "qzStringsStemming.h"
 
 class TqzStrings : public TqzStringsSearch,
                    public TqzStringsPadding,
@@ -18,7 +19,8 @@ class TqzStrings : public TqzStringsSearch,
                    public TqzStringsServices,
                    public TqzStringsEdits,
                    public TqzStringsMatch,
-                   public TqzStringsFinding {
+                   public TqzStringsFinding,
+                   public TqzStringsStemming {
  public:
   TqzStrings() = delete;
   // Names that two families overload.
