@@ -12,6 +12,7 @@
 #include "qzStringsMatch.h"
 #include "qzStringsFinding.h"
 #include "qzStringsStemming.h"
+#include "qzStringsOcr.h"
 
 class TqzStrings : public TqzStringsSearch,
                    public TqzStringsPadding,
@@ -20,7 +21,8 @@ class TqzStrings : public TqzStringsSearch,
                    public TqzStringsEdits,
                    public TqzStringsMatch,
                    public TqzStringsFinding,
-                   public TqzStringsStemming {
+                   public TqzStringsStemming,
+                   public TqzStringsOcr {
  public:
   TqzStrings() = delete;
   // Names that two families overload.
