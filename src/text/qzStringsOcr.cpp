@@ -47,6 +47,7 @@ AnsiString TqzStringsOcr::PrepareOCRText(const AnsiString& Str) {
   size_t blanks = 0;
   bool first = true;
   text.reserve(n);
+  tokens.reserve(n / 2 + 2);  // at most one token per two characters
   auto mapped = [&](size_t k) -> unsigned char {
     const auto b = static_cast<unsigned char>(Str[k]);
     return (b < 32 || !kAllowed[b]) ? ' ' : b;
@@ -77,15 +78,14 @@ AnsiString TqzStringsOcr::PrepareOCRText(const AnsiString& Str) {
   // pass the replacements go left to right without overlap: a character whose left neighbour
   // (as the text stands at the start of the pass) was removed in the same pass and shares a
   // single blank with it has lost that blank and stays.
-  std::vector<size_t> prev(count), next(count), gap(count);
+  std::vector<size_t> prev(count), next(count);
+  std::array<std::vector<size_t>, 256> byCode;
   for (size_t k = 0; k < count; ++k) {
     prev[k] = k == 0 ? SIZE_MAX : k - 1;
     next[k] = k + 1 == count ? SIZE_MAX : k + 1;
-    gap[k] = tokens[k].gapBefore;
-  }
-  std::array<std::vector<size_t>, 256> byCode;
-  for (size_t k = 0; k < count; ++k)
     if (tokens[k].length == 1) byCode[static_cast<unsigned char>(text[tokens[k].start])].push_back(k);
+  }
+  auto gap = [&](size_t k) -> size_t& { return tokens[k].gapBefore; };
   std::vector<char> removed(count, 0);
   std::vector<size_t> pass;
   for (auto& candidates : byCode) {
@@ -93,7 +93,7 @@ AnsiString TqzStringsOcr::PrepareOCRText(const AnsiString& Str) {
     pass.clear();
     size_t lastRemoved = SIZE_MAX;
     for (size_t k : candidates) {
-      if (prev[k] != SIZE_MAX && prev[k] == lastRemoved && gap[k] < 2) continue;
+      if (prev[k] != SIZE_MAX && prev[k] == lastRemoved && gap(k) < 2) continue;
       pass.push_back(k);
       lastRemoved = k;
     }
@@ -104,7 +104,7 @@ AnsiString TqzStringsOcr::PrepareOCRText(const AnsiString& Str) {
       if (p != SIZE_MAX) next[p] = q;
       if (q != SIZE_MAX) {
         prev[q] = p;
-        gap[q] = gap[k] + gap[q] - 1;
+        gap(q) = gap(k) + gap(q) - 1;
       }
     }
   }
