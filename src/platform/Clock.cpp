@@ -38,8 +38,15 @@ void SetClock(ClockFunction clock) {
 
 void ResetClock() { SetClock(nullptr); }
 
-TDateTime ToUtcDateTime(std::chrono::system_clock::time_point t) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+namespace {
+
+int64_t UnixMsOf(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+TDateTime UnixMsToUtcDateTime(int64_t ms) {
   const int64_t dayMs = 86400000;
   int64_t days = ms / dayMs;
   int64_t rem = ms % dayMs;
@@ -50,8 +57,7 @@ TDateTime ToUtcDateTime(std::chrono::system_clock::time_point t) {
   return CombineDateTime(days + static_cast<int64_t>(kUnixEpochDays), static_cast<int32_t>(rem));
 }
 
-TDateTime ToLocalDateTime(std::chrono::system_clock::time_point t) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+TDateTime UnixMsToLocalDateTime(int64_t ms) {
   int64_t secs = ms / 1000;
   int64_t msRem = ms % 1000;
   if (msRem < 0) {
@@ -70,15 +76,14 @@ TDateTime ToLocalDateTime(std::chrono::system_clock::time_point t) {
   return CombineDateTime(d, static_cast<int32_t>(std::llround(time * 86400000.0)));
 }
 
-std::chrono::system_clock::time_point FromUtcDateTime(TDateTime utc) {
+int64_t UtcDateTimeToUnixMs(TDateTime utc) {
   int64_t days = 0;
   int32_t msOfDay = 0;
   SplitDateTime(utc, days, msOfDay);
-  const int64_t ms = (days - static_cast<int64_t>(kUnixEpochDays)) * 86400000 + msOfDay;
-  return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms));
+  return (days - static_cast<int64_t>(kUnixEpochDays)) * 86400000 + msOfDay;
 }
 
-std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
+int64_t LocalDateTimeToUnixMs(TDateTime local) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
   DecodeDate(local, y, mo, d);
   DecodeTime(local, h, mi, s, ms);
@@ -91,7 +96,19 @@ std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
   tm.tm_sec = s;
   tm.tm_isdst = -1;
   const std::time_t tt = std::mktime(&tm);
-  return std::chrono::system_clock::from_time_t(tt) + std::chrono::milliseconds(ms);
+  return static_cast<int64_t>(tt) * 1000 + ms;
+}
+
+TDateTime ToUtcDateTime(std::chrono::system_clock::time_point t) { return UnixMsToUtcDateTime(UnixMsOf(t)); }
+
+TDateTime ToLocalDateTime(std::chrono::system_clock::time_point t) { return UnixMsToLocalDateTime(UnixMsOf(t)); }
+
+std::chrono::system_clock::time_point FromUtcDateTime(TDateTime utc) {
+  return std::chrono::system_clock::time_point(std::chrono::milliseconds(UtcDateTimeToUnixMs(utc)));
+}
+
+std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
+  return std::chrono::system_clock::time_point(std::chrono::milliseconds(LocalDateTimeToUnixMs(local)));
 }
 
 TDateTime Now() { return ToLocalDateTime(ClockNow()); }

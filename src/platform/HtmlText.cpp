@@ -252,9 +252,12 @@ UnicodeString HtmlToVisibleText(std::u16string_view html) {
   static std::once_flag initOnce;
   std::call_once(initOnce, [] { xmlInitParser(); });
 
-  // A NUL would end the parser's input early; it is no visible character anyway.
+  // A NUL would end the parser's input early; it is no visible character anyway, so it goes. A
+  // leading byte-order mark marks the encoding, not text: left in, it would stand as a text node
+  // of its own before the first block.
+  if (!html.empty() && html.front() == u'\uFEFF') html.remove_prefix(1);
   UnicodeString cleaned(html);
-  std::replace(cleaned.begin(), cleaned.end(), u'\0', u'\uFFFD');
+  cleaned.erase(std::remove(cleaned.begin(), cleaned.end(), u'\0'), cleaned.end());
   // The parser is handed an open <body> first. Without it, libxml2 wraps text that stands before
   // any element into an implied <p>, which would set that text apart by an empty line. The
   // document's own <html>, <head> and <body> tags are then misplaced and dropped by the parser,

@@ -234,6 +234,13 @@ char16_t SeparatorOf(std::u16string_view format, std::u16string_view letters, ch
   return fallback;
 }
 
+// The date separator of a lower-cased date format: a "/" stands for the date separator of the
+// format settings, as it does when dates are written.
+char16_t DateSeparatorOf(std::u16string_view format, char16_t fallback) {
+  const char16_t sep = SeparatorOf(format, u"dmy", fallback);
+  return sep == u'/' ? platform::GetFormatSettings().DateSeparator : sep;
+}
+
 struct Cursor {
   std::u16string_view s;
   size_t pos = 0;
@@ -397,7 +404,7 @@ TDateTime DateExt(const UnicodeString& str, const std::vector<UnicodeString>& fo
   UnicodeString text = platform::Trim(str);
   for (const UnicodeString& f : formats) {
     const UnicodeString lower = platform::LowerAscii(f);
-    char16_t sep = SeparatorOf(lower, u"dmy", 0);
+    char16_t sep = DateSeparatorOf(lower, 0);
     UnicodeString format = f;
     if (sep == 0) {
       sep = u'.';
@@ -438,7 +445,7 @@ TDateTime DateTimeExt(const UnicodeString& str, const std::vector<UnicodeString>
   const UnicodeString text = platform::Trim(str);
   for (const UnicodeString& df : dateFormats) {
     const UnicodeString ldf = platform::LowerAscii(df);
-    const char16_t dateSep = SeparatorOf(ldf, u"dmy", u'.');
+    const char16_t dateSep = DateSeparatorOf(ldf, u'.');
     for (const UnicodeString& tf : timeFormats) {
       const char16_t timeSep = SeparatorOf(platform::LowerAscii(tf), u"hns", u':');
       if (text.find(dateSep) == UnicodeString::npos && text.find(timeSep) == UnicodeString::npos) continue;
@@ -963,14 +970,16 @@ bool TqzDateTime::StrIsToday(const AnsiString& DayName) {
   return platform::DayOfWeek(platform::Now()) == GetDayNumberFromStr(DayName);
 }
 
+// Through 64-bit Unix milliseconds, never the clock's nanosecond time points, so that every year
+// from 1 to 9999 converts.
 TDateTime TqzDateTime::LocaleDateTimeToGMT(TDateTime AValue) {
   GetTimeZoneBias();  // raises when the system cannot tell its zone
-  return platform::ToUtcDateTime(platform::FromLocalDateTime(AValue));
+  return platform::UnixMsToUtcDateTime(platform::LocalDateTimeToUnixMs(AValue));
 }
 
 TDateTime TqzDateTime::GMTToLocaleDateTime(TDateTime AValue) {
   GetTimeZoneBias();
-  return platform::ToLocalDateTime(platform::FromUtcDateTime(AValue));
+  return platform::UnixMsToLocalDateTime(platform::UtcDateTimeToUnixMs(AValue));
 }
 
 TDateTime TqzDateTime::GMTNow() { return platform::Now() + GetTimeZoneBias() / 1440.0; }

@@ -6,6 +6,7 @@
 #include "Exceptions.h"
 #include "SysUtils.h"
 #include "qzStrings.h"
+#include "qzToolsEvo2.h"
 
 namespace {
 
@@ -20,23 +21,39 @@ UnicodeString FillTemplate(const UnicodeString& templ, const UnicodeString& text
 
 }  // namespace
 
+// With IgnoreCase the texts are folded once up front rather than on every search. Each filled
+// template remembers its first occurrence at or after the current start; the start only moves
+// forward, so that occurrence stays valid until the start passes it, and the whole search reads
+// the text a bounded number of times.
 int32_t TqzStringsEdits::PosIgnoreTemplateW(const UnicodeString& Content, const UnicodeString& SearchString,
                                             int32_t FromPos, int32_t ToPos,
                                             const std::vector<AnsiString>& ExclutionTemplates, bool IgnoreCase) {
   if (Content.empty() || SearchString.empty()) return 0;
+  const UnicodeString content = IgnoreCase ? UpperCaseStr(Content) : Content;
+  const UnicodeString search = IgnoreCase ? UpperCaseStr(SearchString) : SearchString;
+  struct Filled {
+    UnicodeString text;
+    int64_t offset;
+    int32_t next = -1;  // first occurrence at or after the start it was sought from; 0 none, -1 not sought
+  };
+  std::vector<Filled> filled;
+  for (const AnsiString& t8 : ExclutionTemplates) {
+    const UnicodeString templ = platform::AnsiToWide(t8);
+    const auto at = templ.find(kSearchStringPlaceholder);
+    if (at == UnicodeString::npos) continue;
+    const UnicodeString text = FillTemplate(templ, SearchString);
+    filled.push_back(Filled{IgnoreCase ? UpperCaseStr(text) : text, static_cast<int64_t>(at)});
+  }
   int64_t from = FromPos;
   while (from < static_cast<int64_t>(ToPos) - static_cast<int64_t>(SearchString.size())) {
-    const int32_t p = TqzStrings::PosW(Content, SearchString, static_cast<int32_t>(from), IgnoreCase);
+    const int32_t p = TqzStrings::PosW(content, search, static_cast<int32_t>(from), false);
     if (p == 0 || p > ToPos) return 0;
     bool excluded = false;
-    for (const AnsiString& t8 : ExclutionTemplates) {
-      const UnicodeString templ = platform::AnsiToWide(t8);
-      const auto at = templ.find(kSearchStringPlaceholder);
-      if (at == UnicodeString::npos) continue;
-      const int64_t off = static_cast<int64_t>(at);
-      const UnicodeString filled = FillTemplate(templ, SearchString);
-      const int32_t q = TqzStrings::PosW(Content, filled, static_cast<int32_t>(from), IgnoreCase);
-      if (q > 0 && q == p - off) {
+    for (Filled& t : filled) {
+      if (t.next < 0 || (t.next > 0 && t.next < from)) {
+        t.next = TqzStrings::PosW(content, t.text, static_cast<int32_t>(from), false);
+      }
+      if (t.next > 0 && t.next == p - t.offset) {
         excluded = true;
         break;
       }
@@ -93,24 +110,24 @@ UnicodeString TqzStringsEdits::ReplaceWithoutPos(const UnicodeString& Content, c
   return out;
 }
 
+// One walk over Content: after each AfterElement the first Source that follows is replaced, and
+// the search for the next AfterElement goes on after that Source.
 UnicodeString TqzStringsEdits::ReplaceAfterElement(const UnicodeString& Content, const UnicodeString& AfterElement,
                                                    const UnicodeString& Source, const UnicodeString& Destination) {
+  if (AfterElement.empty()) return Content;
   UnicodeString result;
-  UnicodeString rest = Content;
+  size_t pos = 0;
   while (true) {
-    UnicodeString before, after;
-    if (!TqzStrings::SplitFirstStringW(rest, AfterElement, before, after)) {
-      result += rest;
-      return result;
-    }
-    UnicodeString between, behind;
-    if (!TqzStrings::SplitFirstStringW(after, Source, between, behind)) {
-      result += before + AfterElement + after;
-      return result;
-    }
-    result += before + AfterElement + between + Destination;
-    rest = behind;
+    const size_t element = Content.find(AfterElement, pos);
+    if (element == UnicodeString::npos) break;
+    const size_t source = Source.empty() ? UnicodeString::npos : Content.find(Source, element + AfterElement.size());
+    if (source == UnicodeString::npos) break;
+    result.append(Content, pos, source - pos);
+    result += Destination;
+    pos = source + Source.size();
   }
+  result.append(Content, pos, UnicodeString::npos);
+  return result;
 }
 
 int32_t TqzStringsEdits::GetLengthIgnoreLetters(const UnicodeString& Content,

@@ -56,20 +56,24 @@ S Mid(const S& text, int64_t pos, int64_t count) {
   return text.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(count));
 }
 
-// The common steps of GetBetween and GetBetweenW; `lastPos` finds L's position.
+// The common steps of GetBetween and GetBetweenW. `findL(from)` gives the 0-based index of the
+// occurrence of L that the operation uses among those starting at or after `from` (npos: none).
+// Deleting the text up to a closing mark that stands before the opening one and searching again
+// is the same as searching on from just after that mark, which keeps the whole walk linear.
 template <class S, class FindL>
-S Between(S str, const S& f, const S& l, FindL findL) {
-  int64_t p = FirstPos(str, f);
-  int64_t q = findL(str);
-  if (p < 1 || q < 1) {
+S Between(const S& str, const S& f, const S& l, FindL findL) {
+  const size_t fp = f.empty() ? S::npos : str.find(f);
+  size_t lq = findL(0);
+  if (fp == S::npos || lq == S::npos) {
     if (!l.empty()) return S();
+    const int64_t p = fp == S::npos ? 0 : static_cast<int64_t>(fp) + 1;
     return platform::Trim(Mid(str, p + static_cast<int64_t>(f.size()), static_cast<int64_t>(str.size())));
   }
-  while (q < p && q > 0) {
-    str.erase(0, static_cast<size_t>(q));
-    p = FirstPos(str, f);
-    q = findL(str);
+  while (lq < fp) {
+    lq = findL(lq + 1);
+    if (lq == S::npos) return S();
   }
+  const int64_t p = static_cast<int64_t>(fp) + 1, q = static_cast<int64_t>(lq) + 1;
   return platform::Trim(Mid(str, p + static_cast<int64_t>(f.size()), q - p - static_cast<int64_t>(f.size())));
 }
 
@@ -186,14 +190,14 @@ int32_t TqzStringsPadding::PartPos(const UnicodeString& Source, const UnicodeStr
 }
 
 AnsiString TqzStringsPadding::GetBetween(const AnsiString& Str, const AnsiString& F, const AnsiString& L) {
-  return Between(Str, F, L, [&](const AnsiString& s) { return static_cast<int64_t>(FirstPos(s, L)); });
+  return Between(Str, F, L, [&](size_t from) { return L.empty() ? AnsiString::npos : Str.find(L, from); });
 }
 
+// The closing mark is the last occurrence of L, which must be one UTF-16 unit, found in the
+// UTF-16 text itself so that characters outside the BMP cannot shift it.
 UnicodeString TqzStringsPadding::GetBetweenW(const UnicodeString& Str, const UnicodeString& F, const UnicodeString& L) {
-  const AnsiString l8 = platform::WideToAnsi(L);
-  return Between(Str, F, L, [&](const UnicodeString& s) {
-    return static_cast<int64_t>(RightPosL(l8, platform::WideToAnsi(s)));
-  });
+  const size_t last = L.size() == 1 ? Str.rfind(L[0]) : UnicodeString::npos;
+  return Between(Str, F, L, [&](size_t from) { return last == UnicodeString::npos || last < from ? UnicodeString::npos : last; });
 }
 
 AnsiString TqzStringsPadding::CheckStringSuffix(const AnsiString& Str, const AnsiString& Suffix) {

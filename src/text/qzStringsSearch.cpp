@@ -180,9 +180,14 @@ int32_t CountOverlapping(const S& text, const S& find) {
 // passes therefore find the same matches as full scans, at a cost proportional to the matches.
 //
 // A pair that shortens the text ends by itself after at most length / (shrink per match)
-// matches. Other pairs can grow the text or go on for long, so they are bounded: at most
-// kFastReplaceMaxPasses passes, and no pass that would take the text beyond 4 x its original
-// length + 1 MiB.
+// matches. A pair of equal lengths only rearranges bytes ("ab" -> "ba" sorts the b's to the
+// front) and runs until FromStr is gone; it needs at most about one pass per byte, and a safety
+// net of length + kFastReplaceMaxPasses passes keeps it bounded. Pairs that grow the text are
+// bounded: at most kFastReplaceMaxPasses passes, and no pass that would take the text beyond
+// 4 x its original length + 1 MiB.
+// The safety net for pairs of equal lengths (see RepeatedReplacer).
+size_t SameLengthPassCap(size_t length) { return length + TqzStringsSearch::kFastReplaceMaxPasses; }
+
 class RepeatedReplacer {
  public:
   using Index = uint32_t;
@@ -214,16 +219,19 @@ class RepeatedReplacer {
       return true;
     });
     growthCap_ = n * 4 + (size_t{1} << 20);
-    shortens_ = to.size() < from.size();
+    grows_ = to.size() > from.size();
+    sameLength_ = to.size() == from.size();
+    sameLengthPassCap_ = SameLengthPassCap(n);
   }
 
   AnsiString Run() {
     int passes = 0;
     while (!selected_.empty()) {
-      if (passes > 0 && !shortens_) {
+      if (passes > 0 && grows_) {
         if (passes >= TqzStringsSearch::kFastReplaceMaxPasses) break;
         if (live_ + selected_.size() * (to_.size() - m_) > growthCap_) break;
       }
+      if (passes > 0 && sameLength_ && static_cast<size_t>(passes) >= sameLengthPassCap_) break;
       Apply();
       ++passes;
       SelectNext();
@@ -339,19 +347,22 @@ class RepeatedReplacer {
   uint32_t pass_ = 0;
   size_t live_ = 0;
   size_t growthCap_ = 0;
-  bool shortens_ = false;
+  size_t sameLengthPassCap_ = 0;
+  bool grows_ = false;
+  bool sameLength_ = false;
 };
 
 // The same repetition by rebuilding the text each pass, for texts too long for RepeatedReplacer.
 AnsiString RepeatByRebuilding(const AnsiString& source, const AnsiString& from, const AnsiString& to) {
-  const bool shortens = to.size() < from.size();
+  const bool grows = to.size() > from.size();
   const size_t growthCap = source.size() * 4 + (size_t{1} << 20);
   size_t matches = 0;
   AnsiString text = ReplaceAllIn(source, source, from, to, &matches);
-  int passes = 1;
+  size_t passes = 1;
   while (matches > 0) {
-    if (!shortens) {
-      if (passes >= TqzStringsSearch::kFastReplaceMaxPasses) break;
+    if (to.size() == from.size() && passes >= SameLengthPassCap(source.size())) break;
+    if (grows) {
+      if (passes >= static_cast<size_t>(TqzStringsSearch::kFastReplaceMaxPasses)) break;
       size_t pending = 0;
       Finder<char>(from).ForEach(std::string_view(text), 0, false, [&](size_t) {
         ++pending;

@@ -150,9 +150,10 @@ class TqzStringsSearch {
   // FromStr no longer occurs ("aa" -> "a" turns "aaaa" into "a"), else one pass is made.
   // A pair equal apart from ASCII case gets one case-sensitive pass. Each repeated pass costs
   // only the work around the previous pass's replacements, so the whole runs in time linear in
-  // the number of replacements. Repetition is bounded for pairs that do not shorten the text: at
-  // most kFastReplaceMaxPasses passes, and no pass that would take the text beyond 4 x its
-  // original length + 1 MiB.
+  // the number of replacements. Pairs that keep the length run until FromStr is gone ("ab" ->
+  // "ba" leaves no "ab"; a safety net stops them after length + kFastReplaceMaxPasses passes).
+  // Repetition is bounded for pairs that grow the text: at most kFastReplaceMaxPasses passes,
+  // and no pass that would take the text beyond 4 x its original length + 1 MiB.
   static AnsiString FastReplaceA(const AnsiString& SourceStr, const AnsiString& FromStr,
                                  const AnsiString& ToStr);
   static constexpr int kFastReplaceMaxPasses = 1024;

@@ -743,7 +743,20 @@ bool TryInt32(const UnicodeString& text, int32_t& out) {
   return true;
 }
 
-int32_t InclusiveEnd(int32_t start, int32_t size) { return size > 0 ? start + size - 1 : start + size; }
+// Rectangle arithmetic runs in 64 bits; a result outside the 32-bit fields is a conversion
+// error rather than a wrapped value.
+int32_t RectValue(int64_t value, const char* what) {
+  if (value < INT32_MIN || value > INT32_MAX) {
+    throw EConvertError(u"The rectangle's " + platform::ToU16(what) + u" (" + platform::IntToStr(value) +
+                        u") does not fit a 32-bit integer");
+  }
+  return static_cast<int32_t>(value);
+}
+
+int32_t InclusiveEnd(int32_t start, int32_t size) {
+  const int64_t end = size > 0 ? int64_t{start} + size - 1 : int64_t{start} + size;
+  return RectValue(end, size > 0 ? "right or bottom edge" : "edge");
+}
 double InclusiveEnd(double start, double size) { return size > 0 ? start + size - 1 : start + size; }
 int32_t RoundInt(double v) {
   const double r = std::nearbyint(v);
@@ -796,15 +809,16 @@ TRelRect TqzTypes::TRectToFloatRect(const TRect& Rect) {
   TRelRect r;
   r.Left = Rect.Left;
   r.Top = Rect.Top;
-  r.Width = Rect.Width();
-  r.Height = Rect.Height();
+  r.Width = static_cast<double>(Rect.Right) - Rect.Left;
+  r.Height = static_cast<double>(Rect.Bottom) - Rect.Top;
   r.Right = InclusiveEnd(r.Left, r.Width);
   r.Bottom = InclusiveEnd(r.Top, r.Height);
   return r;
 }
 
 TAdvRect TqzTypes::AdvRect(int32_t Left, int32_t Top, int32_t Right, int32_t Bottom) {
-  return TAdvRect{Left, Top, Right, Bottom, Right - Left + 1, Bottom - Top + 1};
+  return TAdvRect{Left, Top, Right, Bottom, RectValue(int64_t{Right} - Left + 1, "width"),
+                  RectValue(int64_t{Bottom} - Top + 1, "height")};
 }
 
 AnsiString TqzTypes::AdvRectToStr(const TAdvRect& Rect) {
@@ -822,7 +836,8 @@ TAdvRect TqzTypes::StrToAdvRect(const UnicodeString& Rect) {
   int32_t v[4] = {};
   for (size_t i = 0; i < 4; ++i)
     if (!TryInt32(Part(p, i), v[i])) v[i] = 0;
-  return TAdvRect{v[0], v[1], v[2], v[3], v[2] - v[0], v[3] - v[1]};
+  return TAdvRect{v[0], v[1], v[2], v[3], RectValue(int64_t{v[2]} - v[0], "width"),
+                  RectValue(int64_t{v[3]} - v[1], "height")};
 }
 
 TRect TqzTypes::StrToRect(const UnicodeString& Size) {

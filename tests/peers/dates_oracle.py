@@ -74,6 +74,13 @@ def main():
             local = dt.datetime(*wall, tzinfo=ZoneInfo(zone))
             utc = local.astimezone(dt.timezone.utc).replace(tzinfo=None)
             out.append(("localutc", zone, *wall, day_ms(utc)))
+    # The whole calendar: before the zone's first rule (local mean time), around the ends of a
+    # nanosecond count since 1970 (1677/2262), and the last year.
+    for wall in [(1, 1, 1, 12, 0, 0), (1800, 7, 1, 12, 0, 0), (2262, 4, 11, 23, 47, 16), (2262, 7, 1, 12, 0, 0),
+                 (2263, 1, 15, 12, 0, 0), (9999, 12, 31, 12, 30, 0)]:
+        local = dt.datetime(*wall, tzinfo=ZoneInfo("Europe/Berlin"))
+        utc = local.astimezone(dt.timezone.utc).replace(tzinfo=None)
+        out.append(("localutc", "Europe/Berlin", *wall, day_ms(utc)))
 
     for wall in [(2023, 5, 6, 0, 0, 0, 0), (2023, 5, 6, 12, 0, 0, 0), (2023, 5, 6, 14, 30, 0, 250),
                  (1899, 12, 30, 12, 0, 0, 0), (1899, 12, 30, 23, 59, 59, 0), (1, 1, 1, 0, 0, 0, 0),

@@ -129,6 +129,38 @@ TEST_F(DateTimeTest, StrToDateExtTable) {
   EXPECT_EQ(TqzDateTime::StrToDateExt(U(u"06.05.2023"), std::vector<AnsiString>{"yyyy-mm-dd", "dd.mm.yyyy"}, def), may6);
 }
 
+// A "/" in a format stands for the date separator of the format settings, as in the formats
+// dates are written with: a locale's short date format reads the dates that locale writes.
+TEST_F(DateTimeTest, SlashInAFormatIsTheLocaleDateSeparator) {
+  const TDateTime def = -7;
+  const TDateTime may6 = EncodeDate(2023, 5, 6);
+  struct Case {
+    const char* locale;
+    U text;
+    U format;
+    TDateTime expected;
+  };
+  const Case cases[] = {
+      {"nl_NL", u"06-05-2023", u"", may6},  // "" stands for the locale's own short date format
+      {"nl_NL", u"06-05-2023", u"dd/mm/yyyy", may6},
+      {"nl_NL", u"06/05/2023", u"dd/mm/yyyy", def},
+      {"de_DE", u"06.05.2023", u"", may6},
+      {"en_US", u"5/6/2023", u"", may6},
+      {"C", u"05/06/2023", u"mm/dd/yyyy", may6},
+      {"C", u"05-06-2023", u"mm-dd-yyyy", may6},  // other separators stand as written
+  };
+  for (const auto& c : cases) {
+    const auto fs = std::string(c.locale) == "C" ? platform::InvariantFormatSettings()
+                                                 : platform::FormatSettingsForLocale(c.locale);
+    platform::SetFormatSettings(fs);
+    const U format = c.format.empty() ? fs.ShortDateFormat : c.format;
+    SCOPED_TRACE(std::string(c.locale) + " " + platform::WideToUtf8(c.text) + " " + platform::WideToUtf8(format));
+    EXPECT_EQ(TqzDateTime::StrToDateExt(c.text, Formats{u"yyyy-mm-dd", format}, def), c.expected);
+    EXPECT_EQ(TqzDateTime::StrToDateTimeExt(c.text + u" 14:30:00", Formats{format}, Formats{u"hh:nn:ss"}, def),
+              c.expected == def ? def : c.expected + EncodeTime(14, 30, 0, 0));
+  }
+}
+
 TEST_F(DateTimeTest, StrToDateExtAgreesWithStrptime) {
   const std::map<std::string, U> formats = {{"%d.%m.%Y", u"dd.mm.yyyy"}, {"%Y-%m-%d", u"yyyy-mm-dd"},
                                             {"%m/%d/%Y", u"mm/dd/yyyy"}};
@@ -416,11 +448,13 @@ TEST_F(DateTimeTest, LocalAndGmtUseTheOffsetOfTheDateConverted) {
   SetNow(2026, 1, 10, 12, 0, 0);
   for (const auto& row : OracleRows("localutc")) {
     SetTZ(row[1].c_str());
-    const TDateTime local = EncodeDate(std::stoi(row[2]), std::stoi(row[3]), std::stoi(row[4])) +
-                            EncodeTime(std::stoi(row[5]), std::stoi(row[6]), std::stoi(row[7]), 0);
+    // Day and time of day combined as date-times count them (before day 0 the time counts forward).
+    const TDateTime local = platform::CombineDateTime(
+        static_cast<int64_t>(EncodeDate(std::stoi(row[2]), std::stoi(row[3]), std::stoi(row[4]))),
+        ((std::stoi(row[5]) * 60 + std::stoi(row[6])) * 60 + std::stoi(row[7])) * 1000);
     const TDateTime gmt = TqzDateTime::LocaleDateTimeToGMT(local);
-    EXPECT_EQ(LinearMs(gmt), std::stoll(row[8])) << row[1];
-    EXPECT_EQ(Ms(TqzDateTime::GMTToLocaleDateTime(gmt)), Ms(local)) << row[1];
+    EXPECT_EQ(LinearMs(gmt), std::stoll(row[8])) << row[1] << " " << row[2];
+    EXPECT_EQ(LinearMs(TqzDateTime::GMTToLocaleDateTime(gmt)), LinearMs(local)) << row[1] << " " << row[2];
   }
   SetTZ("Europe/Berlin");
   EXPECT_EQ(TqzDateTime::CreateGMTTimeStampStr(), u"20260110120000000");

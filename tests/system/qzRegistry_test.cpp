@@ -45,6 +45,23 @@ class TqzRegistryTest : public ::testing::Test {
   qztest::ScopedEnv registryDir_{"KESTA_REGISTRY_DIR", dir_};
 };
 
+// The third date format is the short date format with its "/" read as the locale's date
+// separator: a date written under nl_NL ("06-05-2023") reads as a date.
+TEST_F(TqzRegistryTest, DatesInTheLocaleShortDateFormat) {
+  const TDateTime may6 = EncodeDate(2023, 5, 6);
+  const struct {
+    const char* locale;
+    const char16_t* text;
+  } rows[] = {{"nl_NL", u"06-05-2023"}, {"de_DE", u"06.05.2023"}, {"en_US", u"5/6/2023"}};
+  for (const auto& row : rows) {
+    SetFormatSettings(FormatSettingsForLocale(row.locale));
+    Raw(u"LocaleDate", REG_SZ, RegSzBytes(row.text));
+    EXPECT_EQ(TqzRegistry::GetValue(HKEY_LOCAL_MACHINE, kKey, u"LocaleDate", Variant::FromDate(1), false),
+              Variant::FromDate(may6))
+        << row.locale;
+  }
+}
+
 TEST_F(TqzRegistryTest, GetValueTypesTheResultByValueAndDefault) {
   Raw(u"IsoDate", REG_SZ, RegSzBytes(u"2023-05-06"));
   Raw(u"GermanDate", REG_SZ, RegSzBytes(u"06.05.2023"));

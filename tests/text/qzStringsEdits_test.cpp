@@ -1,6 +1,9 @@
 // Template, rule and list edits of TqzStrings.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "CodePage.h"
 #include "Exceptions.h"
 #include "qzStrings.h"
 
@@ -92,6 +95,75 @@ TEST(StringsEdits, BlanksFlagsAndValidity) {
   EXPECT_EQ(TqzStrings::ClearIfNotValid(u"nothing", invalid, true, true), u"nothing");
   EXPECT_EQ(TqzStrings::ClearIfNotValid(u"NONE", u"n/a;none", u";", true, true), u"");
   EXPECT_EQ(TqzStrings::ClearIfNotValid(u"NONE", u"n/a;none", u";", true, false), u"NONE");
+}
+
+// The two operations as their steps are written (one search from the current start per step,
+// every text cut and copied anew), for checking the one-walk forms on random texts.
+UnicodeString NaiveReplaceAfterElement(const UnicodeString& content, const UnicodeString& element,
+                                       const UnicodeString& source, const UnicodeString& destination) {
+  UnicodeString result, rest = content;
+  while (true) {
+    const auto e = element.empty() ? UnicodeString::npos : rest.find(element);
+    if (e == UnicodeString::npos) return result + rest;
+    const UnicodeString before = rest.substr(0, e), after = rest.substr(e + element.size());
+    const auto q = source.empty() ? UnicodeString::npos : after.find(source);
+    if (q == UnicodeString::npos) return result + before + element + after;
+    result += before + element + after.substr(0, q) + destination;
+    rest = after.substr(q + source.size());
+  }
+}
+
+int32_t NaivePosIgnoreTemplate(const UnicodeString& content, const UnicodeString& search, int32_t fromPos,
+                               int32_t toPos, const std::vector<AnsiString>& templates, bool ignoreCase) {
+  if (content.empty() || search.empty()) return 0;
+  int64_t from = fromPos;
+  while (from < static_cast<int64_t>(toPos) - static_cast<int64_t>(search.size())) {
+    const int32_t p = TqzStrings::PosW(content, search, static_cast<int32_t>(from), ignoreCase);
+    if (p == 0 || p > toPos) return 0;
+    bool excluded = false;
+    for (const AnsiString& t : templates) {
+      const UnicodeString templ = platform::AnsiToWide(t);
+      const auto at = templ.find(u"%SEARCH_STRING%");
+      if (at == UnicodeString::npos) continue;
+      const UnicodeString filled = TqzStrings::ReplaceW(templ, u"%SEARCH_STRING%", search);
+      const int32_t q = TqzStrings::PosW(content, filled, static_cast<int32_t>(from), ignoreCase);
+      if (q > 0 && q == p - static_cast<int64_t>(at)) {
+        excluded = true;
+        break;
+      }
+    }
+    if (!excluded) return p;
+    from = static_cast<int64_t>(p) + static_cast<int64_t>(search.size());
+  }
+  return 0;
+}
+
+TEST(StringsEdits, OneWalkFormsAgreeWithTheSteps) {
+  std::mt19937 rng(31);
+  auto rand = [&](const std::u16string& alphabet, int minLen, int maxLen) {
+    UnicodeString s(std::uniform_int_distribution<int>(minLen, maxLen)(rng), u'a');
+    for (auto& c : s) c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    return s;
+  };
+  for (int iter = 0; iter < 20000; ++iter) {
+    const UnicodeString content = rand(u"ab=;", 0, 20), element = rand(u"a=;", 0, 2), source = rand(u"b;", 0, 2),
+                        destination = rand(u"xy", 0, 2);
+    ASSERT_EQ(TqzStrings::ReplaceAfterElement(content, element, source, destination),
+              NaiveReplaceAfterElement(content, element, source, destination))
+        << platform::WideToUtf8(content + u" | " + element + u" | " + source + u" | " + destination);
+  }
+  const std::vector<std::vector<AnsiString>> templateSets = {
+      {}, {"x%SEARCH_STRING%"}, {"%SEARCH_STRING%B", "a%SEARCH_STRING%"}, {"no placeholder", "%SEARCH_STRING%%SEARCH_STRING%"}};
+  for (int iter = 0; iter < 20000; ++iter) {
+    const UnicodeString content = rand(u"aAbBx", 0, 20), search = rand(u"abB", 1, 2);
+    const int32_t from = std::uniform_int_distribution<int32_t>(-2, 12)(rng);
+    const int32_t to = std::uniform_int_distribution<int32_t>(0, 24)(rng);
+    const auto& templates = templateSets[static_cast<size_t>(iter) % templateSets.size()];
+    const bool ignoreCase = iter % 2 == 0;
+    ASSERT_EQ(TqzStrings::PosIgnoreTemplateW(content, search, from, to, templates, ignoreCase),
+              NaivePosIgnoreTemplate(content, search, from, to, templates, ignoreCase))
+        << platform::WideToUtf8(content + u" | " + search) << " " << from << " " << to << " " << ignoreCase;
+  }
 }
 
 }  // namespace

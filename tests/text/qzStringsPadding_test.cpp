@@ -1,6 +1,8 @@
 // Padding, positions, cutting, splitting and counting of TqzStrings.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "qzStrings.h"
 
 namespace {
@@ -68,6 +70,11 @@ TEST(StringsPadding, GetBetween) {
   EXPECT_EQ(TqzStrings::GetBetween("[b", "[", "]"), "");
   EXPECT_EQ(TqzStrings::GetBetween("a[b]c]d", "[", "]"), "b");
   EXPECT_EQ(TqzStrings::GetBetweenW(u"a[b]c]d", u"[", u"]"), u"b]c");
+  // The cut position is found in the UTF-16 text: a character outside the BMP shifts nothing.
+  EXPECT_EQ(TqzStrings::GetBetweenW(u"\U0001F600[b]c]d", u"[", u"]"), u"b]c");
+  EXPECT_EQ(TqzStrings::GetBetweenW(u"[\U0001F600]\U0001F600", u"[", u"]"), u"\U0001F600");
+  EXPECT_EQ(TqzStrings::GetBetweenW(u"x]\U0001F600[b", u"[", u"]"), u"");
+  EXPECT_EQ(TqzStrings::GetBetweenW(u"a[b\u4E00c?", u"[", u"\u4E00"), u"b");  // not any unmappable one
   EXPECT_EQ(TqzStrings::GetBetween("a[ b ]", "[", "]"), "b");
   EXPECT_EQ(TqzStrings::GetBetween("key: value ", "key:", ""), "value");
 }
@@ -157,6 +164,52 @@ TEST(StringsPadding, FlagsAndCounting) {
   EXPECT_TRUE(TqzStrings::BeginWithOneOfElements(u"  ABc", elements, false, true));
   EXPECT_TRUE(TqzStrings::EndsWithOneOfElements(u"xzz ", elements, false, true));
   EXPECT_FALSE(TqzStrings::EndsWithOneOfElements(u"xzz ", elements, false, false));
+}
+
+// The cutting steps as written: delete up to each closing mark that stands before the opening
+// one and search again. The operation must give the same texts without the repeated deleting.
+std::string NaiveGetBetween(std::string str, const std::string& f, const std::string& l) {
+  auto first = [](const std::string& s, const std::string& w) -> int64_t {
+    if (w.empty()) return 0;
+    const auto p = s.find(w);
+    return p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1;
+  };
+  auto trim = [](std::string s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    return s.substr(b, e - b);
+  };
+  auto mid = [](const std::string& s, int64_t pos, int64_t count) -> std::string {
+    if (count <= 0) return "";
+    if (pos < 1) pos = 1;
+    if (pos > static_cast<int64_t>(s.size())) return "";
+    return s.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(count));
+  };
+  int64_t p = first(str, f), q = first(str, l);
+  if (p < 1 || q < 1) {
+    if (!l.empty()) return "";
+    return trim(mid(str, p + static_cast<int64_t>(f.size()), static_cast<int64_t>(str.size())));
+  }
+  while (q < p && q > 0) {
+    str.erase(0, static_cast<size_t>(q));
+    p = first(str, f);
+    q = first(str, l);
+  }
+  return trim(mid(str, p + static_cast<int64_t>(f.size()), q - p - static_cast<int64_t>(f.size())));
+}
+
+TEST(StringsPadding, GetBetweenAgreesWithRepeatedCutting) {
+  std::mt19937 rng(12);
+  auto rand = [&](const std::string& alphabet, int minLen, int maxLen) {
+    std::string s(std::uniform_int_distribution<int>(minLen, maxLen)(rng), 'a');
+    for (auto& c : s) c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    return s;
+  };
+  for (int iter = 0; iter < 20000; ++iter) {
+    const std::string str = rand("[]] a", 0, 24), f = rand("[]a", 0, 2), l = rand("[]a", 0, 2);
+    ASSERT_EQ(TqzStrings::GetBetween(str, f, l), NaiveGetBetween(str, f, l)) << str << " | " << f << " | " << l;
+  }
 }
 
 }  // namespace

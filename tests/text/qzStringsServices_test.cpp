@@ -364,7 +364,10 @@ TEST(StringsServicesHtml, Corpus) {
       {"empty text", u"", u""},
       {"no body content", u"<html><head><title>x</title></head></html>", u""},
       {"horizontal rule", u"above<hr>below", u"above\r\nbelow"},
-      {"NUL in the text", std::u16string(u"a\0b", 3), u"a\uFFFDb"},
+      {"NUL in the text is dropped", std::u16string(u"a\0b\0", 4), u"ab"},
+      {"leading byte-order mark", u"\uFEFF<p>first</p><p>second</p>", u"first\r\n\r\nsecond"},
+      {"byte-order mark before a document", u"\uFEFF<!DOCTYPE html><html><body><div>x</div></body></html>", u"x"},
+      {"byte-order mark before text", u"\uFEFFplain", u"plain"},
   };
   for (const auto& row : rows) EXPECT_EQ(U8(TqzStrings::HtmlToText(row.html)), U8(row.text)) << row.name;
 }

@@ -554,6 +554,43 @@ TEST_F(TypesTest, Rectangles) {
   EXPECT_FALSE(TqzTypes::IsRectEmpty(TqzTypes::AdvRect(0, 0, 0, 0)));  // width and height 1
 }
 
+// Width and height are worked out in 64 bits: extreme edges that still give a 32-bit size are
+// exact, sizes beyond 32 bits are a conversion error, never a wrapped number.
+TEST_F(TypesTest, RectangleSizesBeyond32Bits) {
+  struct Row {
+    std::u16string text;
+    int64_t width, height;  // INT64_MIN: a conversion error
+  };
+  const int64_t kError = INT64_MIN;
+  const Row rows[] = {
+      {u"-2147483648,0,2147483647,0", kError, 0},
+      {u"0,2147483647,0,-2147483648", 0, kError},
+      {u"-1073741824,-5,1073741823,5", 2147483647, 10},
+      {u"2147483647,-2147483648,2147483647,-2147483648", 0, 0},
+      {u"-2147483648,0,-1,0", 2147483647, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(platform::WideToUtf8(r.text));
+    if (r.width == kError || r.height == kError) {
+      EXPECT_THROW(TqzTypes::StrToAdvRect(r.text), EConvertError);
+      continue;
+    }
+    const TAdvRect a = TqzTypes::StrToAdvRect(r.text);
+    EXPECT_EQ(a.Width, r.width);
+    EXPECT_EQ(a.Height, r.height);
+  }
+  EXPECT_THROW(TqzTypes::AdvRect(-2147483647 - 1, 0, 0, 0), EConvertError);   // width 2^31 + 1
+  EXPECT_THROW(TqzTypes::AdvRect(0, 0, 2147483647, 0), EConvertError);        // width 2^31
+  EXPECT_THROW(TqzTypes::AdvRect(0, -2, 0, 2147483646), EConvertError);       // height 2^31 + 1
+  EXPECT_EQ(TqzTypes::AdvRect(0, 0, 2147483646, 0).Width, 2147483647);
+  EXPECT_EQ(TqzTypes::AdvRect(0, 0, -2147483647 - 1, 0).Width, -2147483647);
+  TRelRect f;
+  f.Left = 2147483000;
+  f.Width = 1000;
+  EXPECT_THROW(TqzTypes::FloatRectToAdvRect(f), EConvertError);  // the right edge is beyond 32 bits
+  EXPECT_EQ(TqzTypes::TRectToFloatRect(TRect{-2147483647 - 1, 0, 2147483647, 0}).Width, 4294967295.0);
+}
+
 TEST_F(TypesTest, ShortDateFormatA) {
   EXPECT_EQ(::ShortDateFormatA(), "mm/dd/yyyy");
   platform::SetFormatSettings(platform::FormatSettingsForLocale("de_DE"));
