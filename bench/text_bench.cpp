@@ -6,11 +6,20 @@
 //   ReplaceW      a text of N UTF-16 units (5 Mi units = 10 MiB), case-sensitive and ignoring
 //                 case, and a periodic text where a naive search would backtrack.
 //   FastReplaceA  N nested soft line breaks, which take N repeated passes (1 Mi = 3 MiB).
+// Three operations that once went quadratic on adversarial texts are timed on 1 Mi and on 2 Mi
+// characters, in interleaved rounds; the ratio 2 Mi / 1 Mi (min and median over the rounds, as
+// counters) must stay near 2:
+//   GetBetween            8-bit, every closing mark but the last standing before the opening one;
+//   ReplaceAfterElement   "a=1;" repeated, one replacement per element;
+//   PosIgnoreTemplateW    ignoring case, every occurrence covered by the template.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "StringList.h"
 #include "qzStrings.h"
@@ -107,5 +116,85 @@ void BM_FastReplaceANested(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_FastReplaceANested)->RangeMultiplier(2)->Range(1 << 16, 1 << 20)->Unit(benchmark::kMillisecond)->Complexity();
+
+// Times `run` on inputs of 1 Mi and 2 Mi characters in interleaved rounds and reports the time
+// of each size (the best round) and the ratio of the two per round, its min and its median.
+template <class Make, class Run>
+void LinearityRounds(benchmark::State& state, const char* name, Make make, Run run) {
+  constexpr int kRounds = 15;
+  constexpr int64_t kSmall = int64_t{1} << 20;
+  const auto small = make(kSmall);
+  const auto large = make(2 * kSmall);
+  auto time = [&](const auto& input) {
+    const auto start = std::chrono::steady_clock::now();
+    run(input);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  };
+  std::vector<double> ratios, smallMs, largeMs;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      const double a = time(small);
+      const double b = time(large);
+      smallMs.push_back(a);
+      largeMs.push_back(b);
+      ratios.push_back(b / a);
+    }
+  }
+  std::sort(ratios.begin(), ratios.end());
+  state.counters["ms_1Mi"] = *std::min_element(smallMs.begin(), smallMs.end());
+  state.counters["ms_2Mi"] = *std::min_element(largeMs.begin(), largeMs.end());
+  state.counters["ratio_min"] = ratios.front();
+  state.counters["ratio_median"] = ratios[ratios.size() / 2];
+  std::printf("%s: 1 Mi %.2f ms, 2 Mi %.2f ms, ratio 2 Mi / 1 Mi min %.2f median %.2f (linear: about 2)\n",
+              name, state.counters["ms_1Mi"].value, state.counters["ms_2Mi"].value, ratios.front(),
+              ratios[ratios.size() / 2]);
+}
+
+void BM_GetBetweenManyClosingMarksFirst(benchmark::State& state) {
+  LinearityRounds(
+      state, "GetBetween", [](int64_t n) { return AnsiString(static_cast<size_t>(n) - 5, ']') + "[abc]"; },
+      [&](const AnsiString& text) {
+        const AnsiString out = TqzStrings::GetBetween(text, "[", "]");
+        if (out != "abc") state.SkipWithError("wrong text");
+        benchmark::DoNotOptimize(out);
+      });
+}
+BENCHMARK(BM_GetBetweenManyClosingMarksFirst)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ReplaceAfterElement(benchmark::State& state) {
+  LinearityRounds(
+      state, "ReplaceAfterElement",
+      [](int64_t n) {
+        UnicodeString text;
+        text.reserve(static_cast<size_t>(n));
+        while (static_cast<int64_t>(text.size()) < n) text += u"a=1;";
+        return text;
+      },
+      [&](const UnicodeString& text) {
+        const UnicodeString out = TqzStrings::ReplaceAfterElement(text, u"=", u";", u",");
+        if (out.size() != text.size() || out.find(u';') != UnicodeString::npos) state.SkipWithError("wrong text");
+        benchmark::DoNotOptimize(out);
+      });
+}
+BENCHMARK(BM_ReplaceAfterElement)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_PosIgnoreTemplateWIgnoreCase(benchmark::State& state) {
+  const std::vector<AnsiString> templates = {"Nr. %SEARCH_STRING%", "%SEARCH_STRING%-x"};
+  LinearityRounds(
+      state, "PosIgnoreTemplateW ignoring case",
+      [](int64_t n) {
+        UnicodeString text;
+        text.reserve(static_cast<size_t>(n));
+        while (static_cast<int64_t>(text.size()) < n) text += u"nR. Ab12 ";
+        return text;
+      },
+      [&](const UnicodeString& text) {
+        const int32_t p = TqzStrings::PosIgnoreTemplateW(text, u"aB12", 1, static_cast<int32_t>(text.size()),
+                                                         templates, true);
+        if (p != 0) state.SkipWithError("an occurrence outside the template");
+        benchmark::DoNotOptimize(p);
+      });
+}
+BENCHMARK(BM_PosIgnoreTemplateWIgnoreCase)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

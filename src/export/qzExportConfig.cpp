@@ -79,25 +79,40 @@ TAddonSelectRow TExportConfigText::ParseAddonSelectRow(const UnicodeString& valu
   return SplitFields<2>(value, u';');
 }
 
-bool TExportConfigText::Apply(TExportModule& module, const UnicodeString& text, UnicodeString& error) {
-  error.clear();
-  TExportConfig& cfg = module.Config;
+namespace {
+
+// The five values that every command 110 resets before it reads the text.
+void ResetPerText(TExportConfig& cfg) {
   cfg.ChkPageCount = true;
   cfg.KqfDbConStr.clear();
   cfg.KqfDbName = u"KQFD";
   cfg.KqfTableName = u"ZDMNNCI";
   cfg.BcPrefix.clear();
-  if (module.BarcodePrefixList) module.BarcodePrefixList->Clear();
-  module.ConfigurationString = platform::WideToUtf8(text);
+}
+
+}  // namespace
+
+bool TExportConfigText::Apply(TExportModule& module, const UnicodeString& text, UnicodeString& error) {
+  error.clear();
+  TExportConfig& cfg = module.Config;
+  const Utf8String utf8 = platform::WideToUtf8(text);
 
   // The tag reader works on 8-bit text; its items come back byte for byte (the ANSI widening is
   // reversible), so narrowing them again gives the UTF-8 bytes to decode.
   TStringList tags;
   AnsiString root;
-  if (!ParseTagList(module.ConfigurationString, root, tags)) return false;
+  if (!ParseTagList(utf8, root, tags)) {
+    // Not a tag list: the resets have happened and the text is kept, no key is applied.
+    ResetPerText(cfg);
+    if (module.BarcodePrefixList) module.BarcodePrefixList->Clear();
+    module.ConfigurationString = utf8;
+    return false;
+  }
 
-  // Applied to copies first, so that a refused identifier leaves the settings in force unchanged.
+  // Applied to copies first: a text refused for a configured identifier leaves every setting in
+  // force, the reset ones included, and the last accepted text in ConfigurationString.
   TExportConfig next = cfg;
+  ResetPerText(next);
   std::vector<TAssignRow> assignRows;
   std::vector<TAddonSelectRow> addonRows;
   for (int i = 0; i < tags.Count(); ++i) {
@@ -147,12 +162,16 @@ bool TExportConfigText::Apply(TExportModule& module, const UnicodeString& text, 
   }
 
   cfg = std::move(next);
+  module.ConfigurationString = utf8;
   if (!assignRows.empty()) module.AssignTable = std::move(assignRows);
   if (!addonRows.empty()) module.AddonSelectTable = std::move(addonRows);
-  if (!cfg.BcPrefix.empty() && module.BarcodePrefixList) {
-    TStringList items;
-    TqzStrings::SplitStringW(cfg.BcPrefix, u",", items);
-    for (int k = 0; k < items.Count(); ++k) module.BarcodePrefixList->Add(platform::Trim(items.Get(k)));
+  if (module.BarcodePrefixList) {
+    module.BarcodePrefixList->Clear();
+    if (!cfg.BcPrefix.empty()) {
+      TStringList items;
+      TqzStrings::SplitStringW(cfg.BcPrefix, u",", items);
+      for (int k = 0; k < items.Count(); ++k) module.BarcodePrefixList->Add(platform::Trim(items.Get(k)));
+    }
   }
   return true;
 }

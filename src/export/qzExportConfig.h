@@ -8,8 +8,9 @@
 class TExportConfigText {
  public:
   // Command 110: resets the keys that every 110 resets, keeps the text as UTF-8 and applies its
-  // tags. False (no key applied) when the text is not a valid tag list (`error` empty) or when a
-  // configured database name holds characters a name may not hold (`error` says which).
+  // tags. False (no key applied) when the text is not a valid tag list (`error` empty; the resets
+  // have happened and the text is kept all the same) or when a configured database name holds
+  // characters a name may not hold (`error` says which; nothing changes, not even the kept text).
   static bool Apply(TExportModule& module, const UnicodeString& text, UnicodeString& error);
   // Command 850: the kept text decoded from UTF-8.
   static UnicodeString Get(const TExportModule& module);

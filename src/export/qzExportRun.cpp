@@ -157,6 +157,24 @@ int32_t RunExport(TExportModule& module, UnicodeString& message, bool& hasMessag
   main.First();
   module.Barcode = main.FieldByName(cfg.KqfBcField).AsString();
 
+  // Configuration errors come to light before the document is sent: a column that the link
+  // record copies or that the status update writes must exist in the found record. Found only
+  // after archiving, the document would stay archived without its key or its status, and the
+  // next attempt would archive it a second time.
+  std::vector<std::pair<UnicodeString, UnicodeString>> required;  // column, configuration key
+  if (cfg.CreateLink) required.emplace_back(cfg.KqfKeyField, u"KQFKEYFIELD");
+  if (!cfg.TestMode) {
+    for (const char16_t* column : {u"ZDMADT", u"ZDMATM", u"ZDMSTS"}) required.emplace_back(column, u"");
+  }
+  for (const auto& [column, key] : required) {
+    if (main.FindField(column) == nullptr) {
+      return fail(-1,
+                  u"Die Spalte " + column + (key.empty() ? u"" : u" (" + key + u")") + u" fehlt in der KQF-Tabelle " +
+                      cfg.KqfDbName + u"." + cfg.KqfTableName + u" - \u00fcberpr\u00fcfen Sie die Konfiguration!",
+                  true);
+    }
+  }
+
   if (cfg.ChkPageCount) {
     const int64_t n = module.DocumentFileList->Count();
     const int64_t pages = main.FieldByName(u"ZDMPAG").AsInteger();

@@ -18,6 +18,22 @@
 
 namespace {
 
+// The commands that read a text from Param. Every other command leaves Param unread, so an
+// output or unused buffer may hold anything (a host need not initialise it).
+bool ReadsParam(int32_t command) {
+  switch (command) {
+    case QZWE_CMD_INIT:
+    case QZWE_CMD_SETCONFIG:
+    case QZWE_CMD_SETARCHIVE:
+    case QZWE_CMD_SETTITLE:
+    case QZWE_CMD_ADDINDEX:
+    case QZWE_CMD_ADDFILE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Length of a zero-terminated input within the buffer's capacity; -1 when no zero stands there.
 int64_t InputLength(const char16_t* p) {
   if (!p) return 0;
@@ -68,16 +84,20 @@ int32_t TExportModule::Execute(int32_t Command, char16_t* Param, int32_t /*Reser
     return -1;
   }
   try {
-    const int64_t inputLength = InputLength(Param);
-    if (inputLength < 0) {
-      WriteMessage(Msg, u"The text passed with command " + platform::IntToStr(Command) +
-                            u" has no terminating zero within " + platform::IntToStr(QZWE_PARAM_CAPACITY) +
-                            u" characters");
-      return -1;
+    UnicodeString input;
+    if (ReadsParam(Command)) {
+      const int64_t inputLength = InputLength(Param);
+      if (inputLength < 0) {
+        WriteMessage(Msg, u"The text passed with command " + platform::IntToStr(Command) +
+                              u" has no terminating zero within " + platform::IntToStr(QZWE_PARAM_CAPACITY) +
+                              u" characters");
+        return -1;
+      }
+      if (Param) input.assign(Param, static_cast<size_t>(inputLength));
     }
     UnicodeString output, message;
     bool hasOutput = false;
-    const int32_t result = Dispatch(Command, Param, output, hasOutput, message);
+    const int32_t result = Dispatch(Command, input, output, hasOutput, message);
     if (hasOutput) {
       if (!Param || output.size() + 1 > static_cast<size_t>(QZWE_PARAM_CAPACITY)) {
         WriteMessage(Msg, u"The answer to command " + platform::IntToStr(Command) + u" (" +
@@ -102,9 +122,8 @@ int32_t TExportModule::Execute(int32_t Command, char16_t* Param, int32_t /*Reser
   }
 }
 
-int32_t TExportModule::Dispatch(int32_t Command, const char16_t* input, UnicodeString& output, bool& hasOutput,
+int32_t TExportModule::Dispatch(int32_t Command, const UnicodeString& param, UnicodeString& output, bool& hasOutput,
                                 UnicodeString& message) {
-  const UnicodeString param = input ? UnicodeString(input) : UnicodeString();
   if (Command == QZWE_CMD_INIT) {
     Init(param);
     return 0;

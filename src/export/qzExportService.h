@@ -84,7 +84,8 @@ class TExportModule {
   TExportConfig Config;
 
  private:
-  int32_t Dispatch(int32_t Command, const char16_t* input, UnicodeString& output, bool& hasOutput,
+  // `param` is the text read from Param for the commands that read one, else empty.
+  int32_t Dispatch(int32_t Command, const UnicodeString& param, UnicodeString& output, bool& hasOutput,
                    UnicodeString& message);
   void Init(const UnicodeString& text);
   void Done();

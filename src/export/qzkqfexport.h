@@ -8,9 +8,11 @@
  *
  * Texts are zero-terminated UTF-16 (char16_t). Buffer capacities the library relies on, counted in
  * char16_t units including the terminating zero:
- *   Param  QZWE_PARAM_CAPACITY: read up to the terminating zero (an input without one within the
- *          capacity is refused); output texts (105, 120, 550, 800, 850) are written whole or not at
- *          all: a text that does not fit is refused with -1 and a message, never cut.
+ *   Param  QZWE_PARAM_CAPACITY: read only by the commands that take a text (100, 110, 130, 300,
+ *          400, 500), up to the terminating zero (an input without one within the capacity is
+ *          refused); every other command leaves it unread, so its content does not matter. Output
+ *          texts (105, 120, 550, 800, 850) are written whole or not at all: a text that does not
+ *          fit is refused with -1 and a message, never cut.
  *   Msg    QZWE_MSG_CAPACITY: messages longer than that are cut (never inside a surrogate pair).
  * A null Param counts as an empty input; a null Msg receives nothing.
  *

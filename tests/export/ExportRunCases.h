@@ -199,6 +199,15 @@ inline const std::vector<Case>& Cases() {
        1, 1},
       {"AddonWithoutConditions", "<AOENABLED=True><ADDONSELECT=ZDMV03; >", {u"Barcode=4711"}, 2, false, "none", 0,
        u"", Head("IDXBarcode=4711", Record1Items()), 1, 1},
+      // Columns the run needs after archiving are checked before anything is sent.
+      {"KeyFieldMissing", "<KQFKEYFIELD=ZDMKEYX>", {u"Barcode=4711"}, 2, false, "none", -1,
+       u"Die Spalte ZDMKEYX (KQFKEYFIELD) fehlt in der KQF-Tabelle *", {}, 0, 0},
+      {"KeyFieldUnusedWithoutLink", "<KQFKEYFIELD=ZDMKEYX><CREATELINK=False>", {u"Barcode=4711"}, 2, false, "none",
+       0, u"", Head("IDXBarcode=4711", Record1Items()), 1, 0},
+      {"StatusColumnMissing", "<KQFTABLENAME=ZDMNOSTS>", {u"Barcode=4711"}, 2, false, "none", -1,
+       u"Die Spalte ZDMSTS fehlt in der KQF-Tabelle *", {}, 0, 0},
+      {"StatusColumnUnusedInTestMode", "<KQFTABLENAME=ZDMNOSTS><TESTMODE=x>", {u"Barcode=4711"}, 2, false, "none",
+       -2, kMsgTestMode, Head("IDXBarcode=4711", Record1Items()), 0, 1},
   };
   return cases;
 }
@@ -249,6 +258,14 @@ inline void CreateTables(Backend& db, const std::string& kqf, const std::string&
            ", ' Datum ', '20230506', 'KDNR', '  0042', 'EBC', X'" + Hex("\xF0\xF0\xF4\xF2\x40\x40") + "');";
   }
   db.Exec(kqf, sql);
+  // The same records in a table without the status column.
+  db.Exec(kqf,
+          "CREATE TABLE ZDMNOSTS (ZDMKEY INTEGER NOT NULL, ZDMNBC VARCHAR(40), ZDMMNU VARCHAR(3), ZDMDOC VARCHAR(10),"
+          " ZDMTDT VARCHAR(14), ZDMPAG INTEGER, ZDMSUP VARCHAR(1), ZDMTNO INTEGER, ZDMADT VARCHAR(8),"
+          " ZDMATM VARCHAR(6), ZDME01 VARCHAR(10), ZDMV01 VARCHAR(40), ZDME02 VARCHAR(10),"
+          " ZDMV02 VARCHAR(40), ZDME03 VARCHAR(10), ZDMV03 VARCHAR(40), ZDME04 VARCHAR(10), ZDMV04 VARBINARY(40));"
+          "INSERT INTO ZDMNOSTS SELECT ZDMKEY, ZDMNBC, ZDMMNU, ZDMDOC, ZDMTDT, ZDMPAG, ZDMSUP, ZDMTNO, ZDMADT, ZDMATM,"
+          " ZDME01, ZDMV01, ZDME02, ZDMV02, ZDME03, ZDMV03, ZDME04, ZDMV04 FROM ZDMNNCI;");
   db.Exec(kqf,
           "INSERT INTO ZDMNNCID VALUES (77, 'UNMAPPED', 'u', 'NR40', 'S-40', 'nr40', 'lower');"
           "INSERT INTO ZDMNNCID VALUES (78, 'NR40', 'wrong', 'NR40', 'wrong', NULL, NULL);");

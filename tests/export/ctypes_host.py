@@ -2,17 +2,22 @@
 """An independent export host: drives libqzkqfexport.so through ctypes, without our headers.
 
     ctypes_host.py --library FILE --config FILE [--archive NAME] [--title TEXT]
-                   [--index NAME=VALUE]... [--page FILE]...
+                   [--index NAME=VALUE]... [--page FILE]... [--uninitialised]
 
 Follows the host contract as documented: qzWideExport(int32 Command, char16_t* Param,
 int32 Reserved, char16_t* Msg) -> int32, zero-terminated UTF-16 texts, a parameter buffer of
 1048576 and a message buffer of 4096 UTF-16 units. Sends 100, 105, 110, 120, 550, then one
-document (200, 130, 300, 400..., 500..., 600), 850, 900, and prints one line per answer:
+document (200, 130, 300, 400..., 500..., 600), 800, 850, 900, and prints one line per answer:
 
     <command> <result> <text as JSON>
 
-where the text is the parameter buffer for 105, 120, 550 and 850 and the message buffer for
-every other command. Checks on its own that no buffer byte past the capacity changed.
+where the text is the parameter buffer for 105, 120, 550, 800 and 850 and the message buffer for
+every other command (null when the library wrote no text there). Checks on its own that no buffer
+byte past the capacity changed.
+
+With --uninitialised the host behaves like one that never clears its buffers: before every
+command both buffers are filled with the byte 0xA5 (no terminating zero anywhere), and only the
+commands that pass a text write one into the parameter buffer.
 """
 
 import argparse
@@ -39,11 +44,16 @@ class Buffer:
     def clear(self):
         ctypes.memmove(self.raw, b"\x00\x00", 2)
 
-    def text(self):
+    def fill(self):
+        ctypes.memset(self.raw, 0xA5, self.units * 2)
+
+    def text(self, required=True):
         data = self.raw.raw[: self.units * 2]
         for i in range(0, len(data), 2):
             if data[i:i + 2] == b"\x00\x00":
                 return data[:i].decode("utf-16-le", errors="surrogatepass")
+        if not required:
+            return None
         raise RuntimeError("no terminating zero within the buffer")
 
     def guard_intact(self):
@@ -58,6 +68,7 @@ def main():
     p.add_argument("--title", default="")
     p.add_argument("--index", action="append", default=[])
     p.add_argument("--page", action="append", default=[])
+    p.add_argument("--uninitialised", action="store_true")
     args = p.parse_args()
 
     lib = ctypes.CDLL(args.library)
@@ -70,14 +81,20 @@ def main():
     with open(args.config, encoding="utf-8") as f:
         config = f.read().strip()
 
-    def send(command, text="", output=False):
-        param.set(text)
-        msg.clear()
+    def send(command, text=None, output=False):
+        if args.uninitialised:
+            param.fill()
+            msg.fill()
+        else:
+            param.set("")
+            msg.clear()
+        if text is not None:
+            param.set(text)
         result = fn(command, ctypes.addressof(param.raw), 12345, ctypes.addressof(msg.raw))
         if not (param.guard_intact() and msg.guard_intact()):
             print("buffer overrun after command %d" % command)
             sys.exit(3)
-        answer = param.text() if output else msg.text()
+        answer = param.text() if output and result == 0 else msg.text(required=not args.uninitialised)
         print("%d %d %s" % (command, result, json.dumps(answer)), flush=True)
         return result
 
@@ -94,6 +111,7 @@ def main():
     for page in args.page:
         send(500, page)
     send(600)
+    send(800, output=True)
     send(850, output=True)
     send(900)
 

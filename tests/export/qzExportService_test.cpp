@@ -124,18 +124,51 @@ TEST(ExportConfigText, ApplyAndReturn) {
   EXPECT_EQ(c.KqfTableName, u"ZDMNNCI");
 }
 
+// A text refused for a configured name changes nothing: every setting stays in force, the five
+// that each 110 resets included, and 850 still returns the last accepted text. A text that is no
+// tag list at all resets those five and is kept, as before.
 TEST(ExportConfigText, RefusesUnsafeDatabaseNames) {
   Host host;
   host.Send(QZWE_CMD_INIT);
+  const UnicodeString accepted =
+      u"<CONFIG><KQFDBCONSTR=DSN=kqf><KQFDBNAME=main><KQFTABLENAME=T1><CHKPAGECOUNT=nein><BCPREFIX=00, 0>"
+      u"<KQFBCFIELD=BC><DOCSERVER=arch1></CONFIG>";
+  ASSERT_EQ(host.Send(QZWE_CMD_SETCONFIG, accepted), 0);
+  const TExportConfig& c = host.module.Config;
+  auto prefixes = [&] {
+    std::vector<UnicodeString> out;
+    for (int i = 0; i < host.module.BarcodePrefixList->Count(); ++i) out.push_back(host.module.BarcodePrefixList->Get(i));
+    return out;
+  };
   for (const UnicodeString text : {u"<CONFIG><KQFTABLENAME=ZDMNNCI; DROP TABLE X></CONFIG>",
                                    u"<CONFIG><KQFBCFIELD=ZDMNBC OR 1=1></CONFIG>",
-                                   u"<CONFIG><AOTABLE=a'b></CONFIG>",
+                                   u"<CONFIG><DOCSERVER=other><AOTABLE=a'b></CONFIG>",
                                    u"<CONFIG><ADDONSELECT=ZDMV01,ZDMV02;KEY)--></CONFIG>"}) {
+    SCOPED_TRACE(platform::WideToUtf8(text));
     EXPECT_EQ(host.Send(QZWE_CMD_SETCONFIG, text), -1);
     EXPECT_NE(host.Msg().find(u"not a valid database name"), UnicodeString::npos) << platform::WideToUtf8(host.Msg());
-    EXPECT_EQ(host.module.Config.KqfTableName, u"ZDMNNCI");
-    EXPECT_EQ(host.module.Config.KqfBcField, u"");
+    EXPECT_EQ(c.KqfDbConStr, u"DSN=kqf");
+    EXPECT_EQ(c.KqfDbName, u"main");
+    EXPECT_EQ(c.KqfTableName, u"T1");
+    EXPECT_FALSE(c.ChkPageCount);
+    EXPECT_EQ(c.BcPrefix, u"00, 0");
+    EXPECT_EQ(prefixes(), (std::vector<UnicodeString>{u"00", u"0"}));
+    EXPECT_EQ(c.KqfBcField, u"BC");
+    EXPECT_EQ(c.DocServer, u"arch1");
+    EXPECT_EQ(host.Config(), accepted);
   }
+  // A mismatched closing tag: the five reset, the refused text kept, no key applied.
+  const UnicodeString mismatched = u"<CONFIG><DOCSERVER=other><KQFTABLENAME=T2></OTHER>";
+  EXPECT_EQ(host.Send(QZWE_CMD_SETCONFIG, mismatched), -1);
+  EXPECT_EQ(host.Msg(), u"");
+  EXPECT_EQ(c.KqfDbConStr, u"");
+  EXPECT_EQ(c.KqfDbName, u"KQFD");
+  EXPECT_EQ(c.KqfTableName, u"ZDMNNCI");
+  EXPECT_TRUE(c.ChkPageCount);
+  EXPECT_EQ(c.BcPrefix, u"");
+  EXPECT_TRUE(prefixes().empty());
+  EXPECT_EQ(c.DocServer, u"arch1");
+  EXPECT_EQ(host.Config(), mismatched);
 }
 
 TEST(ExportConfigText, WriterOrderReadsBack) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "ExportRunCases.h"
@@ -72,15 +73,19 @@ TEST(PluginSymbols, ExportsOnlyTheEntry) {
   EXPECT_EQ(names, std::vector<std::string>{"T qzWideExport"});
 }
 
-TEST(CtypesHost, ExportsOneDocument) {
-  HostSetup s;
-  const std::string page1 = s.Page("scan 1.tif", "first page"), page2 = s.Page("scan 2.tif", "second page");
-  const auto run = qztest::RunProcess(
-      {"python3", std::string(QZ_SOURCE_DIR) + "/tests/export/ctypes_host.py", "--library", kLibrary, "--config",
-       s.configFile, "--archive", "ARC1", "--title", "Rechnung M\xc3\xa4rz", "--index", "Barcode=4711", "--page", page1,
-       "--page", page2},
-      "", SanitizerEnvironment());
-  ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+// Runs the ctypes host on one document (Barcode 4711, two pages); the answers by command.
+std::map<int, std::pair<int, std::string>> RunCtypesHost(HostSetup& s, const std::vector<std::string>& pages,
+                                                         const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = {"python3", std::string(QZ_SOURCE_DIR) + "/tests/export/ctypes_host.py",
+                                   "--library", kLibrary, "--config", s.configFile, "--archive", "ARC1", "--title",
+                                   "Rechnung M\xc3\xa4rz", "--index", "Barcode=4711"};
+  for (const auto& page : pages) {
+    args.push_back("--page");
+    args.push_back(page);
+  }
+  args.insert(args.end(), extra.begin(), extra.end());
+  const auto run = qztest::RunProcess(args, "", SanitizerEnvironment());
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
   std::map<int, std::pair<int, std::string>> answers;
   for (const auto& row : qztest::SplitRows(run.Out)) {
     std::istringstream line(row.at(0));
@@ -88,8 +93,15 @@ TEST(CtypesHost, ExportsOneDocument) {
     line >> command >> result;
     std::string text;
     std::getline(line, text);
-    answers[command] = {result, text.substr(1)};
+    answers[command] = {result, text.empty() ? text : text.substr(1)};
   }
+  return answers;
+}
+
+TEST(CtypesHost, ExportsOneDocument) {
+  HostSetup s;
+  const std::string page1 = s.Page("scan 1.tif", "first page"), page2 = s.Page("scan 2.tif", "second page");
+  auto answers = RunCtypesHost(s, {page1, page2});
   EXPECT_EQ(answers[100].first, 0);
   EXPECT_EQ(answers[105].first, 0);
   EXPECT_GT(answers[105].second.size(), 2u);
@@ -110,6 +122,29 @@ TEST(CtypesHost, ExportsOneDocument) {
   EXPECT_EQ(requests[0].Items, expected);
   EXPECT_NE(s.Status(1).find("\xc3\xb0"), std::string::npos);
   EXPECT_FALSE(fs::exists(page1));  // the plug-in deletes the pages it was given
+  EXPECT_FALSE(fs::exists(page2));
+}
+
+// A host that never clears its buffers: both are full of 0xA5 bytes before every command, and only
+// the commands that pass a text terminate one. The commands that do not read Param work as usual.
+TEST(CtypesHost, UninitialisedBuffersOfCommandsWithoutInput) {
+  HostSetup s;
+  const std::string page1 = s.Page("scan 1.tif", "first page"), page2 = s.Page("scan 2.tif", "second page");
+  auto answers = RunCtypesHost(s, {page1, page2}, {"--uninitialised"});
+  for (const int command : {100, 105, 110, 120, 130, 200, 300, 400, 500, 550, 600, 800, 850, 900}) {
+    EXPECT_EQ(answers[command].first, 0) << command << " " << answers[command].second;
+  }
+  EXPECT_GT(answers[105].second.size(), 2u);
+  EXPECT_EQ(answers[550].second, "\"True\"");
+  EXPECT_EQ(answers[600].second, "null");  // archived: no message written
+  EXPECT_EQ(answers[800].second.substr(0, 9), "\"<CONFIG>");
+  EXPECT_EQ(answers[800].second, answers[850].second);
+
+  const auto requests = s.oracle.WaitForRequests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Items.size(), 10u);
+  EXPECT_NE(s.Status(1).find("\xc3\xb0"), std::string::npos);
+  EXPECT_FALSE(fs::exists(page1));
   EXPECT_FALSE(fs::exists(page2));
 }
 
