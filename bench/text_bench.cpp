@@ -150,6 +150,14 @@ void LinearityRounds(benchmark::State& state, const char* name, Make make, Run r
               ratios[ratios.size() / 2]);
 }
 
+// `unit` repeated up to at least n characters.
+UnicodeString Repeated(const UnicodeString& unit, int64_t n) {
+  UnicodeString text;
+  text.reserve(static_cast<size_t>(n) + unit.size());
+  while (static_cast<int64_t>(text.size()) < n) text += unit;
+  return text;
+}
+
 void BM_GetBetweenManyClosingMarksFirst(benchmark::State& state) {
   LinearityRounds(
       state, "GetBetween", [](int64_t n) { return AnsiString(static_cast<size_t>(n) - 5, ']') + "[abc]"; },
@@ -164,12 +172,7 @@ BENCHMARK(BM_GetBetweenManyClosingMarksFirst)->Iterations(1)->Unit(benchmark::kM
 void BM_ReplaceAfterElement(benchmark::State& state) {
   LinearityRounds(
       state, "ReplaceAfterElement",
-      [](int64_t n) {
-        UnicodeString text;
-        text.reserve(static_cast<size_t>(n));
-        while (static_cast<int64_t>(text.size()) < n) text += u"a=1;";
-        return text;
-      },
+      [](int64_t n) { return Repeated(u"a=1;", n); },
       [&](const UnicodeString& text) {
         const UnicodeString out = TqzStrings::ReplaceAfterElement(text, u"=", u";", u",");
         if (out.size() != text.size() || out.find(u';') != UnicodeString::npos) state.SkipWithError("wrong text");
@@ -182,12 +185,7 @@ void BM_PosIgnoreTemplateWIgnoreCase(benchmark::State& state) {
   const std::vector<AnsiString> templates = {"Nr. %SEARCH_STRING%", "%SEARCH_STRING%-x"};
   LinearityRounds(
       state, "PosIgnoreTemplateW ignoring case",
-      [](int64_t n) {
-        UnicodeString text;
-        text.reserve(static_cast<size_t>(n));
-        while (static_cast<int64_t>(text.size()) < n) text += u"nR. Ab12 ";
-        return text;
-      },
+      [](int64_t n) { return Repeated(u"nR. Ab12 ", n); },
       [&](const UnicodeString& text) {
         const int32_t p = TqzStrings::PosIgnoreTemplateW(text, u"aB12", 1, static_cast<int32_t>(text.size()),
                                                          templates, true);
