@@ -32,7 +32,8 @@
 //    value from an earlier part of the same list gets an element of its own (as single names do)
 //    instead of overwriting that value.
 //  * A compressed value may declare at most MaxValueSize bytes; the count is checked before
-//    anything is allocated.
+//    anything is allocated. The paths and expanded values of one text together may take at most
+//    MaxParsedSize bytes, and elements may nest at most 256 levels deep.
 //  * Selecting the parts below a path matches whole names (the key followed by "/"); the part
 //    named like the path itself is not below it. The names of the copies are the names after the
 //    path's own names, so a path written differently from the part ('1a' against '_1a') still
@@ -137,6 +138,9 @@ class TqzConfigTools {
   bool ChangeProtection = false;     // texts carry and must match a hash
   // Largest byte count a compressed value of a parsed text may declare.
   size_t MaxValueSize = TqzStringsServices::DefaultMaxDecompressedSize;
+  // Largest size, in bytes, of the paths (two bytes a character) and expanded compressed values
+  // that one parsed text may give together, so that a small text cannot expand without bound.
+  size_t MaxParsedSize = TqzStringsServices::DefaultMaxDecompressedSize;
 
   // --- Paths and keys ---------------------------------------------------------------------------
   // Control and white-space characters removed at both ends, then one leading "/" and the
@@ -226,6 +230,8 @@ class TqzConfigTools {
   static AnsiString CalcChangeProtectionHash(const TqzConfigList& CfgList);
   static int CheckChangeProtectionHash(const UnicodeString& Hash, const TqzConfigList& CfgList);
   static UnicodeString ToXMLElementName(const UnicodeString& Name, bool& Differs);
-  void ReadConfigNodes(TqzConfigList& CfgList, const platform::XmlNode& Root, TqzCfgFormatVersion Version,
-                       bool Compressed) const;
+  // Reads the elements below Root into CfgList; compressed values may declare at most ValueCap
+  // bytes, and paths and expanded values together take at most Budget bytes.
+  static void ReadConfigNodes(TqzConfigList& CfgList, const platform::XmlNode& Root, TqzCfgFormatVersion Version,
+                              bool Compressed, size_t ValueCap, size_t Budget);
 };

@@ -1,5 +1,7 @@
 // TqzConfigTools: the XML configuration text (build, parse, change protection, files).
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -232,7 +234,7 @@ AnsiString TqzConfigTools::BuiltConfigString(const TqzConfigList& CfgList, const
 
     if (ChangeProtection) {
       TqzConfigList written;
-      ReadConfigNodes(written, root, qzFV_20, Compress);
+      ReadConfigNodes(written, root, qzFV_20, Compress, SIZE_MAX, SIZE_MAX);
       root.SetAttribute(u"Hash", platform::ToU16(CalcChangeProtectionHash(written)));
     }
     AnsiString result = doc.SaveToBytes(platform::XmlEncoding::Utf8);
@@ -252,10 +254,17 @@ AnsiString TqzConfigTools::BuiltConfigString(const UnicodeString& ConfigType, bo
 // --- Parsing -------------------------------------------------------------------------------------
 
 void TqzConfigTools::ReadConfigNodes(TqzConfigList& CfgList, const XmlNode& Root, TqzCfgFormatVersion Version,
-                                     bool Compressed) const {
+                                     bool Compressed, size_t ValueCap, size_t Budget) {
   const bool pathNames = Version >= qzFV_16;
   const bool nameAttribute = Version >= qzFV_14;
   const bool extraAttributes = Version >= qzFV_13;
+  size_t budget = Budget;
+  auto spend = [&](size_t bytes) {
+    if (bytes > budget) {
+      throw Exception(("the configuration text expands beyond " + std::to_string(Budget) + " bytes").c_str());
+    }
+    budget -= bytes;
+  };
   UnicodeString path;
   std::vector<size_t> pathLengths;  // length of `path` before each level entered
 
@@ -270,12 +279,14 @@ void TqzConfigTools::ReadConfigNodes(TqzConfigList& CfgList, const XmlNode& Root
 
       if (!node.HasElementChildren() || HoldsValue(node)) {
         UnicodeString param = pathNames ? path + ownName : nameAttribute ? ownName : elementName;
+        spend(param.size() * 2);
         UnicodeString key = ConfigKey(param);
         const UnicodeString type = node.Attribute(u"Type").value_or(UnicodeString());
         const bool binary = UpperCaseStr(type) == u"BINARY";
         Variant value;
         if (Compressed) {
-          AnsiString bytes = TqzStrings::DecompressString(Base64Bytes(node.Text()), MaxValueSize);
+          AnsiString bytes = TqzStrings::DecompressString(Base64Bytes(node.Text()), std::min(ValueCap, budget));
+          spend(bytes.size());
           value = binary ? Variant::FromAnsi(std::move(bytes)) : Variant::FromOleStr(platform::Utf8ToWide(bytes));
         } else if (binary) {
           value = Variant::FromAnsi(Base64Bytes(node.Text()));
@@ -336,7 +347,7 @@ bool TqzConfigTools::ParseConfigString(TqzConfigList& CfgList, const AnsiString&
     const TqzCfgFormatVersion version = GetConfigFormatVersion(root.Attribute(u"FormatVersion").value_or(u""));
     const bool compressed = TqzConversion::StrToBool(root.Attribute(u"Compressed").value_or(u""));
     InitList(CfgList, static_cast<int>(root.ChildCount()));
-    ReadConfigNodes(CfgList, root, version, compressed);
+    ReadConfigNodes(CfgList, root, version, compressed, MaxValueSize, MaxParsedSize);
     if (ChangeProtection) {
       UnicodeString hash = root.Attribute(u"Hash").value_or(u"");
       if (hash.size() > 32) hash.resize(32);

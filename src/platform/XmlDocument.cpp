@@ -300,6 +300,27 @@ void XmlDocument::ParseUtf8(std::string_view utf8) {
     doc_.reset();
     throw XmlError(elements == 0 ? "the document has no root element" : "the document has more than one root element");
   }
+  // Element depth, walked without recursion.
+  int depth = 0;
+  for (pugi::xml_node n = doc_.document_element(); n;) {
+    if (n.type() == pugi::node_element && n.first_child()) {
+      if (++depth >= MaxElementDepth && n.find_child([](pugi::xml_node c) { return c.type() == pugi::node_element; })) {
+        doc_.reset();
+        throw XmlError("elements nest deeper than " + std::to_string(MaxElementDepth) + " levels");
+      }
+      n = n.first_child();
+      continue;
+    }
+    while (n && !n.next_sibling()) {
+      n = n.parent();
+      if (n.type() == pugi::node_document) {
+        n = pugi::xml_node();
+        break;
+      }
+      --depth;
+    }
+    if (n) n = n.next_sibling();
+  }
   if (pugi::xml_node d = doc_.first_child(); d.type() == pugi::node_declaration) {
     if (const char* v = d.attribute("version").value(); *v) version_ = Utf8ToWide(v);
   }

@@ -20,8 +20,9 @@
 //    none is declared), or Windows-1252 for "windows-1252", "ISO-8859-1", "latin1" and
 //    "US-ASCII". Any other declared encoding is refused. Line ends are read as LF (CR LF and lone
 //    CR alike), white space between elements is dropped, comments, processing instructions and
-//    CDATA sections are kept as nodes. A document without an element is refused; every error
-//    carries the parser's reason and the line and column where it stopped.
+//    CDATA sections are kept as nodes. A document without an element is refused, and so is one
+//    whose elements nest deeper than MaxElementDepth (256 unless set); every parse error carries
+//    the parser's reason and the line and column where it stopped.
 //  * Saving writes the declaration (version from SetDeclaration, else "1.0"; the encoding named
 //    after the one written), a line break, and the nodes without indentation, so every text
 //    reads back as it was written. "&", "<", ">" are escaped in texts, and "&", "<", ">", the
@@ -115,6 +116,8 @@ class XmlNode {
 
 class XmlDocument {
  public:
+  static constexpr int DefaultMaxElementDepth = 256;
+
   XmlDocument() = default;
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
@@ -142,6 +145,9 @@ class XmlDocument {
   // Writes the bytes to a temporary file beside fileName and renames it over the file, so readers
   // never see a half-written document. Raises EInOutError when that fails.
   void SaveToFile(const UnicodeString& fileName, XmlEncoding encoding = XmlEncoding::Utf8) const;
+
+  // Deepest nesting of elements a loaded text may have (the root element is level 1).
+  int MaxElementDepth = DefaultMaxElementDepth;
 
  private:
   void ParseUtf8(std::string_view utf8);

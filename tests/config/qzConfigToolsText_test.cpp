@@ -380,6 +380,33 @@ TEST_F(ConfigTextTest, Failures) {
     EXPECT_THROW(tools.ParseConfigString(tools.ConfigList, b.text, r, true), Exception);
   }
 
+  // A small text cannot expand without bound: long enclosing names repeated in every path, or
+  // many compressed values, stop at MaxParsedSize.
+  {
+    std::string longName(2000, 'n');
+    std::string text = "<R><g Name=\"" + longName + "\">";
+    for (int i = 0; i < 300; ++i) text += "<v/>";
+    text += "</g></R>";
+    TqzConfigTools t;
+    t.MaxParsedSize = 1 << 20;
+    EXPECT_FALSE(t.ParseConfigString(text));
+    EXPECT_NE(N(t.Message).find("expands beyond"), std::string::npos) << N(t.Message);
+    t.MaxParsedSize = 4 << 20;
+    EXPECT_TRUE(t.ParseConfigString(text)) << N(t.Message);
+    EXPECT_EQ(t.GetListSize(), 300);
+
+    const std::string packed = qztest::RunPython(
+        "import sys, zlib, base64, struct\n"
+        "sys.stdout.write(base64.b64encode(zlib.compress(struct.pack('<i', 100000) + b'z' * 100000)).decode())\n");
+    std::string many = "<R Compressed=\"true\">";
+    for (int i = 0; i < 20; ++i) many += "<v>" + packed + "</v>";
+    many += "</R>";
+    t.MaxParsedSize = 1000000;
+    EXPECT_FALSE(t.ParseConfigString(many));
+    t.MaxParsedSize = 3000000;
+    EXPECT_TRUE(t.ParseConfigString(many)) << N(t.Message);
+  }
+
   struct BuildCase {
     std::vector<std::u16string> params;
     std::string messagePart;

@@ -238,3 +238,24 @@ TEST(ConfigListTests, SublistsAndChildNames) {
   tools.GetNodeElements(TqzPathArray{u"a", u"y"}, viaArray);
   EXPECT_EQ(Items(viaArray), (Strs{"w", "z"}));
 }
+
+// A file's bytes become a new binary part; nothing changes when the file cannot be read.
+TEST(ConfigListTests, AddBlobConfigParam) {
+  qztest::TempDir dir("cfgblob");
+  std::string bytes;
+  for (int i = 0; i < 512; ++i) bytes.push_back(static_cast<char>(i * 7));
+  const std::string path = dir.Path() + "/logo.bin";
+  qztest::WriteFile(path, bytes);
+  TqzConfigTools tools;
+  tools.AllowMultiParams = false;
+  tools.AddConfigParam(u"logo", Variant(u"old"), false, false);
+  EXPECT_TRUE(tools.AddBlobConfigParam(u" /Logo", path));  // a new part, never a replacement
+  EXPECT_EQ(tools.GetListSize(), 2);
+  const TqzConfigPart& part = tools.ConfigList[1];
+  EXPECT_EQ(part.Param, u"Logo");
+  EXPECT_TRUE(part.Binary);
+  EXPECT_EQ(part.Value, Variant::FromAnsi(bytes));
+  EXPECT_FALSE(tools.AddBlobConfigParam(u"other", dir.Path() + "/missing.bin"));
+  EXPECT_FALSE(tools.AddBlobConfigParam(u" / ", path));
+  EXPECT_EQ(tools.GetListSize(), 2);
+}

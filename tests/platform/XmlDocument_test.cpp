@@ -158,6 +158,23 @@ TEST(XmlDocumentTests, ParseErrorsAndLineEnds) {
     }
     EXPECT_FALSE(doc.DocumentElement());
   }
+  // Elements nest at most MaxElementDepth levels.
+  auto nested = [](int levels) {
+    std::string t;
+    for (int i = 0; i < levels; ++i) t += "<e>";
+    t += "x";
+    for (int i = 0; i < levels; ++i) t += "</e>";
+    return t;
+  };
+  {
+    XmlDocument deep;
+    EXPECT_NO_THROW(deep.LoadFromBytes(nested(XmlDocument::DefaultMaxElementDepth)));
+    EXPECT_THROW(deep.LoadFromBytes(nested(XmlDocument::DefaultMaxElementDepth + 1)), EXmlError);
+    EXPECT_THROW(deep.LoadFromBytes(nested(200000)), EXmlError);
+    deep.MaxElementDepth = 3;
+    EXPECT_NO_THROW(deep.LoadFromBytes("<a><b><c/><c>t</c></b><b/></a>"));
+    EXPECT_THROW(deep.LoadFromBytes("<a><b/><b><c><d/></c></b></a>"), EXmlError);
+  }
   XmlDocument doc;
   doc.LoadFromBytes("<a>x\r\ny\rz</a>");
   EXPECT_EQ(doc.DocumentElement().Text(), u"x\ny\nz");
