@@ -61,7 +61,11 @@ void TqzConfigList::Unindex(int index) {
 
 void TqzConfigList::Activate(int index, UnicodeString param, UnicodeString key, Variant value, bool binary) {
   TqzConfigPart& part = parts_.at(static_cast<size_t>(index));
-  if (part.Active) Unindex(index);
+  if (part.Active) {
+    Unindex(index);
+  } else {
+    part.Attributes.clear();  // a new part starts without attributes
+  }
   part.Active = true;
   part.Param = std::move(param);
   part.SORTL = std::move(key);

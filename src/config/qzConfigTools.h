@@ -98,7 +98,7 @@ class TqzConfigList {
   // is empty) and the first new entry is taken.
   int TakeFreeSlot();
   // The entry becomes an active part with these fields; a part that was active keeps its
-  // attributes.
+  // attributes, a free slot starts without any.
   void Activate(int index, UnicodeString param, UnicodeString key, Variant value, bool binary);
   // The entry becomes a free slot: no path, no value, no attributes.
   void Release(int index);

@@ -189,6 +189,12 @@ TEST(ConfigListTests, Attributes) {
   EXPECT_EQ(tools.GetAttribute(id, u"A", Variant(u"d"), true), Variant(u""));
   EXPECT_EQ(tools.GetAttribute(id, u"a", Variant(u"d"), true), Variant(u"d"));
   EXPECT_EQ(tools.GetAttribute(u"absent", u"A", Variant(u"d"), true), Variant(u"d"));
+  // A free slot may be given attributes; a part later added there starts without them.
+  TqzConfigTools slots;
+  slots.InitList(2);
+  EXPECT_TRUE(slots.AddAttribute(0, u"A", Variant(1)));
+  EXPECT_EQ(slots.AddConfigParam(u"p", Variant(1), false, false), 0);
+  EXPECT_TRUE(slots.ConfigList[0].Attributes.empty());
   // Indexes outside the list are refused, never written.
   for (int bad : {-1, tools.ConfigList.Length(), 1 << 20}) {
     EXPECT_FALSE(tools.AddAttribute(bad, u"B", Variant(1))) << bad;
