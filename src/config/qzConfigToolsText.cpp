@@ -174,6 +174,11 @@ AnsiString TqzConfigTools::BuiltConfigString(const TqzConfigList& CfgList, const
       if (!part.Active) continue;
       const std::vector<UnicodeString> names = SplitConfigPath(part.Param);
       if (names.empty()) continue;
+      if (names.size() >= static_cast<size_t>(XmlDocument::DefaultMaxElementDepth)) {
+        // The reader refuses documents nested this deep; never write one.
+        throw EXmlError(("a path of more than " + std::to_string(XmlDocument::DefaultMaxElementDepth - 1) +
+                         " names cannot be written").c_str());
+      }
       XmlNode element;
       if (names.size() == 1 && NodeNameByAttrib) {
         element = newElement(root, names[0], DefaultNodeName, true);
@@ -216,7 +221,11 @@ AnsiString TqzConfigTools::BuiltConfigString(const TqzConfigList& CfgList, const
       } else {
         text = ModelText(value);
       }
-      element.SetText(text);
+      if (!text.empty() && text.find_first_not_of(u" \t\r\n") == UnicodeString::npos && !element.HasChildNodes()) {
+        element.AppendCData(text);  // a text of white space alone would be dropped by a reader
+      } else {
+        element.SetText(text);
+      }
       for (const TqzAttribute& a : part.Attributes) {
         element.SetAttribute(a.Name, IsTextType(a.Value.VarType())
                                          ? TqzXMLTools::PrepareString(VarToStr(a.Value), false, false)
@@ -277,10 +286,14 @@ void TqzConfigTools::ReadConfigNodes(TqzConfigList& CfgList, const XmlNode& Root
       const std::optional<UnicodeString> nameAttr = node.Attribute(u"Name");
       const UnicodeString& ownName = nameAttr && !nameAttr->empty() ? *nameAttr : elementName;
 
+      UnicodeString param, key;
       if (!node.HasElementChildren() || HoldsValue(node)) {
-        UnicodeString param = pathNames ? path + ownName : nameAttribute ? ownName : elementName;
+        param = pathNames ? path + ownName : nameAttribute ? ownName : elementName;
         spend(param.size() * 2);
-        UnicodeString key = ConfigKey(param);
+        key = ConfigKey(param);
+      }
+      // An element with a name of blanks alone makes no part, as no part can be added under it.
+      if (!key.empty()) {
         const UnicodeString type = node.Attribute(u"Type").value_or(UnicodeString());
         const bool binary = UpperCaseStr(type) == u"BINARY";
         Variant value;

@@ -64,6 +64,7 @@ std::vector<Row> RoundTripRows(bool flatOnly) {
       {u"my key:1", Variant(u"spaced"), false, Variant(u"spaced"), u"spaced"},
       {u"xmlThing", Variant(u"x"), false, Variant(u"x"), u"x"},
       {u"2nd", Variant(u"digit"), false, Variant(u"digit"), u"digit"},
+      {u"Spaces", Variant(u" \t "), false, Variant(u" \t "), u" \t "},
   };
   if (!flatOnly) {
     const std::vector<Row> nested = {
@@ -75,6 +76,8 @@ std::vector<Row> RoundTripRows(bool flatOnly) {
         {u"grp/sub/deep2", Variant::FromAnsi("\x01\x02"), true, Variant(), u""},
         {u"hold", Variant(UnicodeString()), false, Variant(UnicodeString()), u""},
         {u"hold/in", Variant(u"v"), false, Variant(u"v"), u"v"},
+        {u"ws", Variant(u"  "), false, Variant(u"  "), u"  "},
+        {u"ws/in", Variant(u"i"), false, Variant(u"i"), u"i"},
         {u"dup/x", Variant(u"first"), false, Variant(u"first"), u"first"},
         {u"dup/x", Variant(u"second"), false, Variant(u"second"), u"second"},
         {u"Stra\u00dfe/\u00c4rger \U0001F600", Variant(u"u"), false, Variant(u"u"), u"u"},
@@ -420,6 +423,18 @@ TEST_F(ConfigTextTest, Failures) {
     for (const auto& p : c.params) t.AddConfigParam(p, Variant(u"v"), false, false);
     EXPECT_THROW(t.BuiltConfigString(u"R", false, false, false), EXmlError);
     EXPECT_NE(N(t.Message).find(c.messagePart), std::string::npos) << N(t.Message);
+  }
+  {
+    // Paths nested deeper than the reader accepts are not written.
+    TqzConfigTools t;
+    UnicodeString deep;
+    for (int i = 0; i < 300; ++i) deep += u"n/";
+    t.AddConfigParam(deep + u"leaf", Variant(u"v"), false, false);
+    EXPECT_THROW(t.BuiltConfigString(u"R", false, false, false), EXmlError);
+    // An element named by blanks alone makes no part.
+    EXPECT_TRUE(t.ParseConfigString("<R><x Name=\" \">1</x><y>2</y></R>"));
+    EXPECT_EQ(t.GetListSize(), 1);
+    EXPECT_EQ(t.GetConfigParam(u"y"), Variant(u"2"));
   }
   // The other order builds: the value first, then the element below it.
   TqzConfigTools ok;
