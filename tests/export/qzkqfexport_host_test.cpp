@@ -182,7 +182,7 @@ TEST(KqfexportTool, BatchKeepsTheOriginals) {
   expected.push_back("obj(tif)=first");
   expected.push_back("obj(tif)=second");
   EXPECT_EQ(requests[0].Items, expected);
-  EXPECT_TRUE(fs::exists(batch + "/a-good/01 \xc3\xa4.tif"));
+  EXPECT_TRUE(fs::exists(batch + "/done/a-good/01 \xc3\xa4.tif"));  // archived: moved to done/
   EXPECT_TRUE(fs::exists(batch + "/b-unknown/page.tif"));
 
   // The copies lived in the plug-in's temporary folder and are gone.
