@@ -574,6 +574,10 @@ int32_t ExportDocument(Plugin& plugin, const Document& d, const fs::path& temp, 
 
 int RunDocuments(Plugin& plugin, const Options& o, const std::u16string& config, const ConfigCheck& check,
                  const std::vector<Document>& docs) {
+  {
+    std::lock_guard<std::mutex> guard(g_run.lock);
+    g_run.total = docs.size();
+  }
   if (plugin.Send(QZWE_CMD_SETCONFIG, config) != 0) {
     std::cerr << "kqfexport: the plug-in refused the configuration text of " << o.config;
     if (!plugin.Message().empty()) std::cerr << ": " << Utf8(plugin.Message());
@@ -591,7 +595,6 @@ int RunDocuments(Plugin& plugin, const Options& o, const std::u16string& config,
   const bool batch = o.command == "batch";
   {
     std::lock_guard<std::mutex> guard(g_run.lock);
-    g_run.total = docs.size();
     if (batch && ::isatty(STDERR_FILENO)) g_run.progress.Enable(docs.size());
     g_run.progress.Show(0);
   }
