@@ -12,7 +12,7 @@
 #include <optional>
 #include <thread>
 
-#include "ArchiveStandIn.h"
+#include "ArchiveServerProcess.h"
 #include "BuildVersion.h"
 #include "ChildProcess.h"
 #include "ExportRunCases.h"
@@ -35,7 +35,7 @@ struct ToolSetup {
   exportrun::SqliteBackend db;
   std::string kqf = db.NewDatabase(), link = db.NewDatabase(), addon = db.NewDatabase();
   qztest::TempDir dir{"qzkqfexport"};
-  qztest::ArchiveStandIn server{dir.Path()};
+  qztest::ArchiveServerProcess server{dir.Path()};
   std::string batch = dir.Path() + "/batch", temp = dir.Path() + "/tmp", config = dir.Path() + "/config.txt";
 
   explicit ToolSetup(const std::string& tags = "<CHKPAGECOUNT=nein>") {
@@ -151,7 +151,7 @@ TEST(KqfexportBatch, LayoutsLinesMovesAndCopies) {
       if (content[0] == '<') continue;
       EXPECT_EQ(qztest::ReadFile((l.result == 0 ? moved : s.batch + "/" + l.folder) + "/" + name), content);
     }
-    const qztest::ArchiveStandIn::Document* doc = nullptr;
+    const qztest::ArchiveServerProcess::Document* doc = nullptr;
     for (const auto& d : stored)
       if (d.title == l.folder) doc = &d;
     ASSERT_EQ(doc != nullptr, l.result == 0);

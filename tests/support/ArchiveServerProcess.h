@@ -1,7 +1,7 @@
 // The built archive-server stand-in (tools/archive-server) as a test fixture: started on a free
 // loopback port with a store folder of its own, stopped with SIGTERM, and its store read back.
 //
-//   qztest::ArchiveStandIn server(dir.Path());        // store: <dir>/store
+//   qztest::ArchiveServerProcess server(dir.Path());        // store: <dir>/store
 //   config: <DOCSERVER=127.0.0.1><DOCSERVERPORT=server.Port()>
 //   for (const auto& doc : server.Documents()) ...    // what was archived
 #pragma once
@@ -15,10 +15,10 @@
 
 namespace qztest {
 
-class ArchiveStandIn {
+class ArchiveServerProcess {
  public:
   // Starts the server; throws std::runtime_error when it is not built or does not come up.
-  explicit ArchiveStandIn(const std::string& dir);
+  explicit ArchiveServerProcess(const std::string& dir);
   int Port() const { return port_; }
   const std::string& Store() const { return store_; }
   // SIGTERM; the exit status (0 for an orderly end).

@@ -1,4 +1,4 @@
-#include "ArchiveStandIn.h"
+#include "ArchiveServerProcess.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@ namespace qztest {
 
 namespace fs = std::filesystem;
 
-ArchiveStandIn::ArchiveStandIn(const std::string& dir) : store_(dir + "/store") {
+ArchiveServerProcess::ArchiveServerProcess(const std::string& dir) : store_(dir + "/store") {
   const std::string binary = std::string(QZ_BINARY_DIR) + "/archive-server";
   if (::access(binary.c_str(), X_OK) != 0) throw std::runtime_error(binary + " is not built");
   process_ = std::make_unique<ChildProcess>(
@@ -23,12 +23,12 @@ ArchiveStandIn::ArchiveStandIn(const std::string& dir) : store_(dir + "/store") 
   port_ = std::stoi(process_->WaitForOutput("PORT "));
 }
 
-int ArchiveStandIn::Stop() {
+int ArchiveServerProcess::Stop() {
   process_->Signal(SIGTERM);
   return process_->Wait();
 }
 
-std::vector<ArchiveStandIn::Document> ArchiveStandIn::Documents() const {
+std::vector<ArchiveServerProcess::Document> ArchiveServerProcess::Documents() const {
   std::vector<Document> docs;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(store_, ec)) {
