@@ -307,7 +307,7 @@ TEST(qzFilesWipe, EveryPassReachesTheDiskBeforeTheDelete) {
   char self[4096] = {};
   ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
   const auto r = qztest::RunProcess({"strace", "-f", "-e", "trace=pwrite64,fdatasync,rename,renameat2,unlink,ftruncate",
-                                     "-e", "signal=none", "-o", tmp.Path() + "/trace", self,
+                                     "-e", "signal=none", "-E", "ASAN_OPTIONS=detect_leaks=0", "-o", tmp.Path() + "/trace", self,
                                      "--gtest_also_run_disabled_tests", "--gtest_filter=WipeChild.DISABLED_Wipe"},
                                     "", {"QZ_WIPE_FILE=" + f, "ASAN_OPTIONS=detect_leaks=0"});
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
