@@ -131,7 +131,7 @@ class TqzFiles {
   // delete. True when no file of that name remains afterwards (also when there was none); a
   // folder of that name is never removed. Never raises.
   static bool ForceDeleteFile(const UnicodeString& Filename);
-  // Moves a file or folder to the user's trash as the freedesktop.org trash specification says:
+  // Moves a file or folder to the user's trash in the freedesktop.org trash layout:
   // $XDG_DATA_HOME/Trash (default ~/.local/share/Trash), the item under files/ and its
   // info/<name>.trashinfo with the original absolute path and the deletion date. A name already
   // in the trash gets a number before its extension ("f.2.txt"). Across file systems a regular

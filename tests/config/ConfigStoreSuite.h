@@ -111,7 +111,7 @@ std::vector<std::string> Rows(const Backend& b) {
 // Rows inserted with the client: "/a/b" makes the nodes of the path, "/a/b:NAME=TYPE:VALUE" a
 // value below it. Node ids are 32 hexadecimal digits counted from 1 ("000...0001").
 template <class Backend>
-std::map<std::string, std::string> Seed(const Backend& b, const std::vector<std::string>& specs) {
+std::map<std::string, std::string> Seed(const Backend& b, const std::vector<std::string>& rows) {
   std::map<std::string, std::string> ids;  // node path -> id
   int next = 0;
   auto newId = [&] {
@@ -145,18 +145,18 @@ std::map<std::string, std::string> Seed(const Backend& b, const std::vector<std:
     }
     return parent;
   };
-  for (const auto& spec : specs) {
-    const size_t colon = spec.find(':');
+  for (const auto& entry : rows) {
+    const size_t colon = entry.find(':');
     if (colon == std::string::npos) {
-      node(spec);
+      node(entry);
       continue;
     }
-    const std::string parent = node(spec.substr(0, colon));
-    const std::string rest = spec.substr(colon + 1);
+    const std::string parent = node(entry.substr(0, colon));
+    const std::string rest = entry.substr(colon + 1);
     const size_t eq = rest.find('=');
     const size_t colon2 = rest.find(':', eq);
     const std::string id = newId();
-    ids[spec] = id;
+    ids[entry] = id;
     sql += "INSERT INTO qz_configuration (ID, PARENTID, KEYNAME, DATATYPE, KEYVALUE) VALUES (" + quote(id) + ", " +
            quote(parent) + ", " + quote(rest.substr(0, eq)) + ", " + quote(rest.substr(eq + 1, colon2 - eq - 1)) +
            ", " + quote(rest.substr(colon2 + 1)) + ");\n";
@@ -178,7 +178,7 @@ inline std::string Show(const TIdType& id) { return "id:" + id.str(); }
 struct StatementCase {
   const char* what;
   std::vector<std::string> before;
-  // Runs the operation; ids maps the seeded paths (and value specs) to their ids.
+  // Runs the operation; ids maps the seeded paths (and value rows) to their ids.
   std::function<std::string(TqzConfigManager&, const std::map<std::string, std::string>&)> op;
   std::string result;
   std::string message;  // "" or the Message the operation leaves
