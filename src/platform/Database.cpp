@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <type_traits>
 
 #include "CaseMap.h"
 #include "CodePage.h"
@@ -95,6 +98,15 @@ bool IsLinkFailure(const std::vector<DiagRecord>& records) {
   return false;
 }
 
+// Errors that show that the statement never reached the server: the connection had already been
+// killed (the server's notice is the answer), or the statement could not be sent at all. Such a
+// statement may run again on a fresh connection, writes included.
+bool NeverRan(const std::vector<DiagRecord>& records) {
+  for (const auto& d : records)
+    if (d.Native == 1927 || d.Native == 2006) return true;
+  return false;
+}
+
 // ---- the ODBC environment, shared by every connection of the process -------------------------
 
 SQLHENV Environment() {
@@ -121,7 +133,12 @@ uint16_t VarTypeOf(const DbConnection::Column& c) {
     case SQL_REAL: return varSingle;
     case SQL_FLOAT: case SQL_DOUBLE: return varDouble;
     case SQL_DECIMAL: case SQL_NUMERIC:
-      return (c.Scale == 0 && c.Size > 0 && c.Size <= 18) ? varInt64 : varDouble;
+      // Exact numerics are never rounded through a double: whole numbers as 64-bit integers
+      // (values beyond 64 bits as their decimal text), up to four decimals as currency, more
+      // decimals (or more digits) as the exact decimal text.
+      if (c.Scale <= 0) return varInt64;
+      if (c.Scale <= 4 && c.Size > 0 && c.Size <= 18) return varCurrency;
+      return varOleStr;
     case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP:
     case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP:
       return varDate;
@@ -164,42 +181,57 @@ class StatementError {
   throw StatementError{Diagnostics(SQL_HANDLE_STMT, st), fallback};
 }
 
-// Reads a long text or binary value in pieces.
-Variant ReadPieces(SQLHSTMT st, SQLUSMALLINT col, bool binary) {
-  const SQLLEN chunk = 8192;
-  std::string bytes;
-  std::vector<char> buf(static_cast<size_t>(chunk) + 2);
-  bool any = false;
-  for (;;) {
-    SQLLEN ind = 0;
-    SQLRETURN r = SQLGetData(st, col, binary ? SQL_C_BINARY : SQL_C_WCHAR, buf.data(), chunk, &ind);
+// A statement's buffer for the first piece of every text or binary value: allocated once per
+// statement and never zeroed (the driver writes it).
+struct ReadBuffer {
+  static constexpr SQLLEN kSize = SQLLEN(64) << 10;
+  std::unique_ptr<char[]> data;
+  char* Get() {
+    if (!data) data = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(kSize));
+    return data.get();
+  }
+};
+
+// Reads a text (UTF-16 units) or binary value. The first piece goes into the statement's
+// buffer; a longer value is read straight into its result, sized once from the length the driver
+// reports (else grown by doubling), so a long value costs one pass over its bytes.
+template <class Out>
+Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bool& isNull) {
+  constexpr bool kText = std::is_same_v<Out, UnicodeString>;
+  constexpr SQLSMALLINT kType = kText ? SQL_C_WCHAR : SQL_C_BINARY;
+  constexpr SQLLEN kTerm = kText ? 2 : 0;  // the terminating zero the driver writes after text
+  constexpr size_t kUnit = sizeof(typename Out::value_type);
+  isNull = false;
+  Out out;
+  SQLLEN ind = 0;
+  SQLRETURN r = SQLGetData(st, col, kType, buffer.Get(), ReadBuffer::kSize, &ind);
+  if (r == SQL_NO_DATA) return out;
+  if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
+  if (ind == SQL_NULL_DATA) {
+    isNull = true;
+    return out;
+  }
+  SQLLEN room = ReadBuffer::kSize - kTerm;
+  bool truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
+  size_t got = static_cast<size_t>(truncated ? room : std::max<SQLLEN>(ind, 0));
+  // The whole value when the length is known, else twice the first piece; units, with the room
+  // for the terminating zero that the string keeps anyway.
+  size_t want = truncated && ind != SQL_NO_TOTAL ? static_cast<size_t>(ind) : 2 * got;
+  out.resize((truncated ? want : got) / kUnit);
+  std::memcpy(out.data(), buffer.Get(), got);
+  while (truncated) {
+    if (out.size() * kUnit - got < 64) out.resize(out.size() * 2);
+    room = static_cast<SQLLEN>(out.size() * kUnit - got);
+    r = SQLGetData(st, col, kType, reinterpret_cast<char*>(out.data()) + got, room + kTerm, &ind);
     if (r == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-    if (ind == SQL_NULL_DATA) return Variant::Null();
-    any = true;
-    // Bytes in the buffer: all of it when truncated (less the terminating zero for text).
-    SQLLEN room = binary ? chunk : chunk - 2;
-    bool truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
-    SQLLEN got = truncated ? room : ind;
-    if (got < 0) got = 0;
-    bytes.append(buf.data(), static_cast<size_t>(got));
-    if (!truncated) break;
+    truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
+    got += static_cast<size_t>(truncated ? room : std::max<SQLLEN>(ind, 0));
+    if (truncated && ind != SQL_NO_TOTAL && got + static_cast<size_t>(ind) - static_cast<size_t>(room) > out.size() * kUnit)
+      out.resize((got + static_cast<size_t>(ind) - static_cast<size_t>(room)) / kUnit + 1);
   }
-  if (!any) return binary ? Variant::FromBytes({}) : Variant::FromOleStr({});
-  if (binary) return Variant::FromBytes(std::move(bytes));
-  UnicodeString text(bytes.size() / 2, u'\0');
-  std::memcpy(text.data(), bytes.data(), text.size() * 2);
-  return Variant::FromOleStr(std::move(text));
-}
-
-bool ReadAscii(SQLHSTMT st, SQLUSMALLINT col, std::string& out) {
-  char buf[128];
-  SQLLEN ind = 0;
-  SQLRETURN r = SQLGetData(st, col, SQL_C_CHAR, buf, sizeof buf, &ind);
-  if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-  if (ind == SQL_NULL_DATA) return false;
-  out.assign(buf, static_cast<size_t>(std::min<SQLLEN>(ind, sizeof buf - 1)));
-  return true;
+  out.resize(got / kUnit);
+  return out;
 }
 
 TDateTime FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts, bool& ok) {
@@ -209,20 +241,62 @@ TDateTime FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts, bool& ok) {
   return date >= 0 ? date + time : date - time;
 }
 
-Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c) {
+// The value of a decimal text scaled by 10^scale ("-123.45" with scale 4 gives -1234500); false
+// when the text is no plain decimal number, has more decimals than `scale` or does not fit.
+bool ScaledDecimal(std::string_view raw, int scale, int64_t& out) {
+  const AnsiString trimmed = Trim(raw);
+  std::string_view text = trimmed;
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return false;
+  const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+  uint64_t v = 0;
+  auto push = [&](unsigned digit) {
+    if (v > (limit - digit) / 10) return false;
+    v = v * 10 + digit;
+    return true;
+  };
+  int decimals = -1;  // -1: no decimal point yet
+  for (char ch : text) {
+    if (ch == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    if (ch < '0' || ch > '9') return false;
+    if (decimals >= 0 && decimals == scale) {
+      if (ch != '0') return false;  // trailing zeros beyond the scale change nothing
+      continue;
+    }
+    if (decimals >= 0) ++decimals;
+    if (!push(static_cast<unsigned>(ch - '0'))) return false;
+  }
+  for (int i = decimals < 0 ? 0 : decimals; i < scale; ++i)
+    if (!push(0)) return false;
+  out = !negative ? static_cast<int64_t>(v) : v == uint64_t(INT64_MAX) + 1 ? INT64_MIN : -static_cast<int64_t>(v);
+  return true;
+}
+
+Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, ReadBuffer& buffer) {
   SQLLEN ind = 0;
+  const bool exact = c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC;
+  if (exact) {
+    // Read as the driver's exact decimal text; whole numbers that fit become Int64, values that
+    // fit four decimals Currency, everything else stays the exact text.
+    bool isNull = false;
+    const UnicodeString text = ReadLongValue<UnicodeString>(st, col, buffer, isNull);
+    if (isNull) return Variant::Null();
+    const std::string ascii = WideToAnsi(text);
+    int64_t v = 0;
+    if (c.VarType == varInt64 && ScaledDecimal(ascii, 0, v)) return Variant(v);
+    if (c.VarType == varCurrency && ScaledDecimal(ascii, 4, v)) return Variant::FromCurrencyScaled(v);
+    return Variant::FromOleStr(UnicodeString(Trim(std::u16string_view(text))));
+  }
   switch (c.VarType) {
     case varShortInt: case varByte: case varSmallint: case varWord: case varInteger:
     case varLongWord: case varInt64: {
-      if (c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC) {
-        std::string text;
-        if (!ReadAscii(st, col, text)) return Variant::Null();
-        int64_t v = 0;
-        if (TryStrToInt64(Trim(std::string_view(text)), v)) return Variant(v);
-        double d = 0;
-        std::from_chars(text.data(), text.data() + text.size(), d);
-        return Variant(d);
-      }
       int64_t v = 0;
       SQLRETURN r = SQLGetData(st, col, SQL_C_SBIGINT, &v, sizeof v, &ind);
       if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
@@ -245,15 +319,6 @@ Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c) 
       return Variant(v != 0);
     }
     case varSingle: case varDouble: {
-      if (c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC) {
-        std::string text;
-        if (!ReadAscii(st, col, text)) return Variant::Null();
-        std::string t = Trim(std::string_view(text));
-        double d = 0;
-        auto res = std::from_chars(t.data(), t.data() + t.size(), d);
-        if (res.ec != std::errc()) return Variant::FromOleStr(AnsiToWide(t));
-        return Variant(d);
-      }
       double v = 0;
       SQLRETURN r = SQLGetData(st, col, SQL_C_DOUBLE, &v, sizeof v, &ind);
       if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
@@ -279,10 +344,16 @@ Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c) 
       // A zero date ("0000-00-00") has no day number: it reads as no date.
       return ok ? Variant::FromDate(v) : Variant::Null();
     }
-    case varArray | varByte:
-      return ReadPieces(st, col, true);
-    default:
-      return ReadPieces(st, col, false);
+    case varArray | varByte: {
+      bool isNull = false;
+      std::string bytes = ReadLongValue<std::string>(st, col, buffer, isNull);
+      return isNull ? Variant::Null() : Variant::FromBytes(std::move(bytes));
+    }
+    default: {
+      bool isNull = false;
+      UnicodeString text = ReadLongValue<UnicodeString>(st, col, buffer, isNull);
+      return isNull ? Variant::Null() : Variant::FromOleStr(std::move(text));
+    }
   }
 }
 
@@ -484,6 +555,15 @@ void DbConnection::Open() {
   h_ = std::move(h);
   inTransaction_ = false;
   ++openCount_;
+  // MariaDB's and MySQL's drivers answer the dead-link question with a round trip to the server.
+  SQLWCHAR name[128] = {};
+  SQLSMALLINT len = 0;
+  UnicodeString dbms;
+  if (SQL_SUCCEEDED(SQLGetInfoW(h_->dbc, SQL_DBMS_NAME, name, sizeof name, &len)))
+    dbms = UpperW(std::u16string_view(reinterpret_cast<const char16_t*>(name),
+                                      std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(len, 0)) / 2, 127)));
+  checkPings_ = dbms.find(u"MYSQL") != UnicodeString::npos || dbms.find(u"MARIADB") != UnicodeString::npos;
+  lastUsed_ = std::chrono::steady_clock::now();
 }
 
 void DbConnection::Close() {
@@ -501,6 +581,14 @@ void DbConnection::Close() {
 void DbConnection::MarkDead() {
   // The link is gone: drop the handle without waiting for the server.
   Close();
+}
+
+bool DbConnection::LinkCheckDue() const {
+  // Drivers that answer from their own state are asked every time; drivers that ask the server
+  // (a ping) only once the connection has been idle for a while.
+  if (!checkPings_) return true;
+  const auto idle = std::chrono::steady_clock::now() - lastUsed_;
+  return idle >= std::chrono::milliseconds(LinkCheckIdleMs);
 }
 
 bool DbConnection::LinkIsDead() {
@@ -524,7 +612,7 @@ void DbConnection::EnsureOpen() {
     Open();
     return;
   }
-  if (!inTransaction_ && LinkIsDead()) {
+  if (!inTransaction_ && LinkCheckDue() && LinkIsDead()) {
     MarkDead();
     Open();
   }
@@ -611,6 +699,10 @@ DbConnection::Result DbConnection::Run(const UnicodeString& sql, const std::vect
     EnsureOpen();
     bool wasInTransaction = inTransaction_;
     bool dead = false;
+    struct Used {
+      DbConnection& c;
+      ~Used() { c.lastUsed_ = std::chrono::steady_clock::now(); }
+    } used{*this};
     try {
       return RunOnce(sql, values, commandTimeout, fetch, dead);
     } catch (const StatementError& e) {
@@ -620,7 +712,7 @@ DbConnection::Result DbConnection::Run(const UnicodeString& sql, const std::vect
         if (wasInTransaction) {
           throw EOleException(text + u"\n(the connection was lost; the open transaction was rolled back)");
         }
-        if (retryOnDeadLink && attempt == 0 && IsReadStatement(sql)) continue;
+        if (attempt == 0 && ((retryOnDeadLink && IsReadStatement(sql)) || NeverRan(e.Records))) continue;
       }
       throw EOleException(text);
     }
@@ -695,6 +787,7 @@ DbConnection::Result DbConnection::RunOnce(const UnicodeString& sql, const std::
         col.VarType = VarTypeOf(col);
         result.Columns.push_back(std::move(col));
       }
+      ReadBuffer buffer;  // one per statement, for the first piece of every text value
       for (;;) {
         r = SQLFetch(st.h);
         if (r == SQL_NO_DATA) break;
@@ -702,7 +795,7 @@ DbConnection::Result DbConnection::RunOnce(const UnicodeString& sql, const std::
         std::vector<Variant> row;
         row.reserve(result.Columns.size());
         for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(ncols); ++c) {
-          row.push_back(ReadValue(st.h, c, result.Columns[c - 1]));
+          row.push_back(ReadValue(st.h, c, result.Columns[c - 1], buffer));
         }
         result.Rows.push_back(std::move(row));
       }

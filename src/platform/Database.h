@@ -4,10 +4,18 @@
 //                 DatabaseText.h: ODBC strings, "FILE NAME=<x.udl>", "Provider=MSDASQL;").
 //                 Opened explicitly or on first use; kept open between statements. A connection
 //                 the server dropped (link failure, "server has gone away", KILL, restart) is
-//                 noticed: before each statement outside a transaction the driver is asked
-//                 whether the link is dead (MariaDB: a ping), and a link-failure error marks the
-//                 connection closed, so the next statement opens it again. A query that met a
-//                 dead link is run once more on a fresh connection.
+//                 noticed: before a statement outside a transaction the driver is asked whether
+//                 the link is dead (SQL_ATTR_CONNECTION_DEAD) - every time where the driver knows
+//                 it without asking the server, and after LinkCheckIdleMs of idleness where it
+//                 pings (MariaDB, MySQL) - and a link-failure error marks the connection closed,
+//                 so the next statement opens it again. A query that met a dead link, and any
+//                 statement that provably never reached the server (the connection had been
+//                 killed, or the statement could not be sent), is run once more on a fresh
+//                 connection.
+//
+//                 Results are read with one buffer per statement for the first piece of every
+//                 text and binary value; longer values are read into their result in one piece
+//                 when the driver reports the length (else the result doubles as it fills).
 //   DbDataSet     a query (or table statement) with its lines in SQL, ":NAME" parameters bound
 //                 by type, the whole result fetched into memory on Open: RecordCount, Eof/Bof,
 //                 First/Next/Prior/Last, fields by name (case-insensitive) and by position,
@@ -20,7 +28,9 @@
 // Every driver error is raised as EOleException with the driver's diagnostic text (all records,
 // joined by line breaks). Values travel as Variant: text columns as varOleStr (UTF-16), integers
 // as the integer code of their width (widened when a value does not fit), floats as
-// varDouble/varSingle, exact numerics as varInt64 (scale 0) or varDouble, dates and times as
+// varDouble/varSingle, exact numerics (DECIMAL, NUMERIC) never through a double: scale 0 as
+// varInt64 (a value beyond 64 bits as its decimal text), up to four decimals and 18 digits as
+// varCurrency, anything wider as the exact decimal text (varOleStr), dates and times as
 // varDate, bit as varBoolean, binary columns as byte arrays (Variant::FromBytes), NULL as Null.
 //
 // Parameters are bound by the Variant's type: texts as UTF-16, 8-bit strings through the ANSI
@@ -32,6 +42,7 @@
 // belong to one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,6 +78,8 @@ class DbConnection {
   // default for data sets and commands that keep their own at -1.
   int LoginTimeout = 15;
   int CommandTimeout = 30;
+  // Idle time after which a driver that pings to tell a dead link is asked again.
+  int LinkCheckIdleMs = 5000;
   DbIsolationLevel IsolationLevel = DbIsolationLevel::Unspecified;
 
   void Open();
@@ -131,6 +144,7 @@ class DbConnection {
   void EnsureOpen();
   void MarkDead();
   bool LinkIsDead();
+  bool LinkCheckDue() const;
   [[noreturn]] void RaiseDbcError(const char16_t* context);
   Result RunOnce(const UnicodeString& sql, const std::vector<Variant>& values, int commandTimeout,
                  bool fetch, bool& deadLink);
@@ -140,6 +154,8 @@ class DbConnection {
   std::unique_ptr<Handles> h_;
   bool inTransaction_ = false;
   int openCount_ = 0;
+  bool checkPings_ = false;
+  std::chrono::steady_clock::time_point lastUsed_{};
   std::recursive_mutex lock_;
 };
 

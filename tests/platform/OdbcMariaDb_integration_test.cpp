@@ -34,9 +34,11 @@ class MariaDbLink : public ::testing::Test {
   void Kill(int64_t id) { server.Exec("", "KILL " + std::to_string(id)); }
 };
 
-// The server drops the kept-open connection; every kind of later use reopens it once and works.
+// The server drops the kept-open connection; every kind of later use reopens it once and works
+// when the link is checked before the statement (here before every statement: no idle time).
 TEST_F(MariaDbLink, DroppedConnectionIsReopenedByTheNextStatement) {
   DbConnection con(server.ConnectionString(database));
+  con.LinkCheckIdleMs = 0;
   con.Open();
 
   struct Step {
@@ -79,6 +81,32 @@ TEST_F(MariaDbLink, DroppedConnectionIsReopenedByTheNextStatement) {
   EXPECT_EQ(server.Exec(database, "SELECT ID, NAME FROM T"), "7\tedited\n");
 }
 
+// Without a check (the connection was used a moment ago, so the driver is not asked, which would
+// cost a round trip): a read that meets the dropped link runs again on a new connection; a write
+// that may have reached the server is not repeated: it fails with the driver's text, and the next
+// statement opens a new connection.
+TEST_F(MariaDbLink, DroppedConnectionWithinTheIdleTime) {
+  DbConnection con(server.ConnectionString(database));
+  con.LinkCheckIdleMs = 600000;
+  Kill(ConnectionId(con));
+  DbDataSet q(&con);
+  q.SQL.Add(u"SELECT COUNT(*) FROM T");
+  q.Open();
+  EXPECT_EQ(q.Fields(0).AsInteger(), 0);
+  EXPECT_EQ(con.OpenCount(), 2);
+  Kill(ConnectionId(con));
+  try {
+    con.Execute(u"INSERT INTO T (ID, NAME) VALUES (1, 'maybe')");
+    FAIL() << "no error";
+  } catch (const EOleException& e) {
+    EXPECT_NE(e.Message.find(u"connection"), UnicodeString::npos) << platform::WideToUtf8(e.Message);
+  }
+  EXPECT_FALSE(con.Connected());
+  EXPECT_EQ(con.Execute(u"INSERT INTO T (ID, NAME) VALUES (2, 'kept')"), 1);
+  EXPECT_EQ(con.OpenCount(), 3);
+  EXPECT_EQ(server.Exec(database, "SELECT ID, NAME FROM T"), "2\tkept\n");
+}
+
 // Inside a transaction the lost work cannot be replayed: the statement fails and says so, the
 // connection counts as closed, and the next statement opens a new one.
 TEST_F(MariaDbLink, DroppedConnectionInsideATransactionFailsOnceAndRecovers) {
@@ -96,6 +124,42 @@ TEST_F(MariaDbLink, DroppedConnectionInsideATransactionFailsOnceAndRecovers) {
   EXPECT_FALSE(con.InTransaction());
   EXPECT_EQ(con.Execute(u"INSERT INTO T (ID, NAME) VALUES (3, 'kept')"), 1);
   EXPECT_EQ(server.Exec(database, "SELECT ID, NAME FROM T"), "3\tkept\n");
+}
+
+// DECIMAL and NUMERIC values are read exactly, never through a double: whole numbers as Int64 (or
+// their text beyond 64 bits), up to four decimals as Currency, wider values as their exact text.
+TEST_F(MariaDbLink, DecimalsReadExactly) {
+  server.Exec(database,
+              "CREATE TABLE D (ID INTEGER PRIMARY KEY, A DECIMAL(18,4), B DECIMAL(20,0), C DECIMAL(38,10), E NUMERIC(9,0));"
+              "INSERT INTO D VALUES (1, 12345678901234.5678, 99999999999999999999,"
+              " 1234567890123456789012345678.0123456789, 123456789);"
+              "INSERT INTO D VALUES (2, -0.0001, -9223372036854775808, -0.0000000001, -1);"
+              "INSERT INTO D VALUES (3, NULL, 9223372036854775807, 0, 0);");
+  DbConnection con(server.ConnectionString(database));
+  DbDataSet q(&con);
+  q.SQL.Add(u"SELECT A, B, C, E FROM D ORDER BY ID");
+  q.Open();
+  EXPECT_EQ(q.FieldByName(u"A").DataType(), varCurrency);
+  EXPECT_EQ(q.FieldByName(u"B").DataType(), varInt64);
+  EXPECT_EQ(q.FieldByName(u"C").DataType(), varOleStr);
+  EXPECT_EQ(q.FieldByName(u"E").DataType(), varInt64);
+  ASSERT_EQ(q.RecordCount(), 3);
+  EXPECT_EQ(q.Fields(0).Value().VarType(), varCurrency);
+  EXPECT_EQ(q.Fields(0).Value().AsCurrencyScaled(), 123456789012345678LL);
+  EXPECT_EQ(q.Fields(1).Value().VarType(), varOleStr);  // beyond 64 bits: the exact text
+  EXPECT_EQ(q.Fields(1).AsString(), u"99999999999999999999");
+  EXPECT_EQ(q.Fields(2).AsString(), u"1234567890123456789012345678.0123456789");
+  EXPECT_EQ(q.Fields(3).Value().VarType(), varInt64);
+  EXPECT_EQ(q.Fields(3).AsInteger(), 123456789);
+  q.Next();
+  EXPECT_EQ(q.Fields(0).Value().AsCurrencyScaled(), -1);
+  EXPECT_EQ(q.Fields(1).Value().VarType(), varInt64);
+  EXPECT_EQ(q.Fields(1).AsInteger(), INT64_MIN);
+  EXPECT_EQ(q.Fields(2).AsString(), u"-0.0000000001");
+  q.Next();
+  EXPECT_TRUE(q.Fields(0).IsNull());
+  EXPECT_EQ(q.Fields(1).AsInteger(), INT64_MAX);
+  EXPECT_EQ(q.Fields(2).AsString(), u"0.0000000000");
 }
 
 TEST_F(MariaDbLink, WrongPasswordIsAClearError) {

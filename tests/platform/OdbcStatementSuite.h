@@ -243,6 +243,50 @@ TYPED_TEST_P(StatementShape, LongTextAndBinaryValuesRoundTrip) {
   EXPECT_TRUE(q.Fields(1).AsBytes() == bytes);
 }
 
+// Long values around the size of the first piece that a value is read in (64 KiB: 32767 UTF-16
+// units of text plus the terminating zero, 65536 bytes of binary) and of 10 MB come back byte
+// for byte; text pieces may end inside a surrogate pair.
+TYPED_TEST_P(StatementShape, LongValuesRoundTripAroundThePieceSize) {
+  this->Cli(std::string("CREATE TABLE LONGP (ID INTEGER PRIMARY KEY, V ") + TypeParam::LongText + ", B " +
+            TypeParam::Blob + ")");
+  const size_t kTen = 10000000;
+  const std::vector<size_t> sizes = {0, 1, 32766, 32767, 32768, 65535, 65536, 65537, kTen / 2, kTen};
+  const UnicodeString pattern = u"abcdefgh\u00e4\U0001F600";  // 11 units, 14 bytes of UTF-8
+  // One value per statement: a statement's packet must stay under the server's limit.
+  DbCommand insert(this->con.get()), update(this->con.get());
+  insert.CommandText = u"INSERT INTO LONGP (ID, V) VALUES (:ID, :V)";
+  update.CommandText = u"UPDATE LONGP SET B = :B WHERE ID = :ID";
+  std::vector<UnicodeString> texts;
+  std::vector<std::string> blobs;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    UnicodeString text;
+    text.reserve(sizes[i]);
+    while (text.size() < sizes[i]) text += pattern;
+    text.resize(sizes[i]);
+    if (!text.empty() && text.back() >= 0xD800 && text.back() < 0xDC00) text.back() = u'y';  // no lone high surrogate
+    std::string bytes(sizes[i], '\0');
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k * 131) >> 3);
+    insert.ParamByName(u"ID").Value = Variant(static_cast<int64_t>(i));
+    insert.ParamByName(u"V").Value = Variant::FromOleStr(text);
+    insert.Execute();
+    update.ParamByName(u"ID").Value = Variant(static_cast<int64_t>(i));
+    update.ParamByName(u"B").Value = Variant::FromBytes(bytes);
+    update.Execute();
+    texts.push_back(std::move(text));
+    blobs.push_back(std::move(bytes));
+  }
+  EXPECT_EQ(this->Cli("SELECT LENGTH(B) FROM LONGP WHERE ID = " + std::to_string(sizes.size() - 1)),
+            std::to_string(kTen) + "\n");
+  DbDataSet q(this->con.get());
+  q.SQL.Add(u"SELECT ID, V, B FROM LONGP ORDER BY ID");
+  q.Open();
+  ASSERT_EQ(q.RecordCount(), static_cast<int>(sizes.size()));
+  for (size_t i = 0; i < sizes.size(); ++i, q.Next()) {
+    EXPECT_TRUE(q.Fields(1).AsString() == texts[i]) << "text of " << sizes[i];
+    EXPECT_TRUE(q.Fields(2).AsBytes() == blobs[i]) << "bytes of " << sizes[i];
+  }
+}
+
 TYPED_TEST_P(StatementShape, AppendEditPostAndDeleteWriteThroughThePrimaryKey) {
   DbDataSet q(this->con.get());
   q.SQL.Add(u"SELECT * FROM T WHERE ID IS NULL");
@@ -371,6 +415,7 @@ TYPED_TEST_P(StatementShape, DriverErrorsArriveAsOleExceptionsWithTheDriversText
 
 REGISTER_TYPED_TEST_SUITE_P(StatementShape, SelectFetchesEveryRowIntoMemory, EmptyResultStillHasItsColumns,
                             ParametersAreBoundByType, LongTextAndBinaryValuesRoundTrip,
+                            LongValuesRoundTripAroundThePieceSize,
                             AppendEditPostAndDeleteWriteThroughThePrimaryKey,
                             EditFindsTheRowByPrimaryKeyThroughASchemaPrefix,
                             EditWithoutPrimaryKeyMatchesOriginalValues, TransactionsCommitAndRollBack,
