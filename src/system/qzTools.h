@@ -4,11 +4,17 @@
 // family.
 #pragma once
 
+#include "qzToolsDesktop.h"
 #include "qzToolsEvo2.h"
 #include "qzToolsIdentity.h"
+#include "qzToolsProcess.h"
 #include "qzToolsVersion.h"
 
-class TqzTools : public TqzToolsParams, public TqzToolsIdentity, public TqzToolsVersion {
+class TqzTools : public TqzToolsParams,
+                 public TqzToolsIdentity,
+                 public TqzToolsVersion,
+                 public TqzToolsProcess,
+                 public TqzToolsDesktop {
  public:
   TqzTools() = delete;
 };
