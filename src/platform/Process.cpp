@@ -416,6 +416,10 @@ bool WithProcess(pid_t pid, const std::function<void(const ProcessEntry&)>& visi
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   UniqueFd guard(fd);
+  // /proc also answers for the ids of threads; only a process's own id names it.
+  const std::string status = ReadAt(fd, "status", 8192);
+  const size_t tgid = status.find("\nTgid:");
+  if (tgid == std::string::npos || std::strtol(status.c_str() + tgid + 6, nullptr, 10) != pid) return false;
   ProcessEntry entry;
   if (!ReadEntry(fd, pid, entry)) return false;
   visit(entry);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -176,10 +177,11 @@ TEST_F(SleeperTest, ProcessExistsByNameAndIdIgnoringFolderCaseAndExe) {
     EXPECT_TRUE(TqzTools::ProcessExists(W(name))) << name;
     EXPECT_TRUE(TqzTools::ProcessExists(pid, W(name))) << name;
   }
-  for (const std::string& name : {name_ + "x", name_.substr(1), std::string("python3"), std::string()}) {
+  for (const std::string& name : {name_ + "x", name_.substr(1), name_ + ".ex", std::string()}) {
     EXPECT_FALSE(TqzTools::ProcessExists(W(name))) << name;
     EXPECT_FALSE(TqzTools::ProcessExists(pid, W(name))) << name;
   }
+  EXPECT_FALSE(TqzTools::ProcessExists(pid, u"python3"));  // another program's name
   EXPECT_TRUE(TqzTools::ProcessExists(pid));
   EXPECT_FALSE(TqzTools::ProcessExists(0u));
   EXPECT_FALSE(TqzTools::ProcessExists(0u, W(name_)));
@@ -206,6 +208,21 @@ TEST_F(SleeperTest, KillProcessEndsEveryMatchAndReportsWhetherAnyMatched) {
   EXPECT_FALSE(TqzTools::KillProcess(W(name_)));  // nothing left to end
   EXPECT_FALSE(TqzTools::KillProcess(u""));
   EXPECT_FALSE(KillProcessByName(AnsiString("qz-no-such-process")));
+}
+
+TEST(ProcessIdTest, ThreadIdsAreNoProcesses) {
+  std::atomic<pid_t> tid{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    tid = ::gettid();
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  while (tid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(TqzTools::ProcessExists(static_cast<uint32_t>(::getpid())));
+  EXPECT_FALSE(TqzTools::ProcessExists(static_cast<uint32_t>(tid.load())));
+  EXPECT_FALSE(TqzTools::ProcessExists(static_cast<uint32_t>(tid.load()), u"qzToolsProcess_test"));
+  done = true;
+  worker.join();
 }
 
 TEST(KillByHandleTest, EndsTheStartedProgramOnly) {
