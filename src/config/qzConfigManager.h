@@ -18,6 +18,12 @@
 //                              convention, statement helpers, change columns
 //   qzConfigManagerKeys.cpp    key path forms, node resolution, id -> path, the key cache
 //   qzConfigManagerValues.cpp  typed values, change ticks and per-flag signals
+//   qzConfigManagerLists.cpp   node lists, the recursive walk, value lists of a node and the
+//                              in-memory list helpers
+//   qzConfigManagerSubtrees.cpp child-node tests, subtree values, prefixed values, context help
+//   qzConfigManagerXml.cpp     node values and child lists as XML configuration texts, key
+//                              parts, the namespace test and the short display path
+//   qzConfigManagerExport.cpp  export of a subtree as a plain document or a package
 //
 // Error convention of the public operations: on success Message is emptied; on an exception
 // Message takes its text, the operation gives its failure result, the connection is checked
@@ -55,6 +61,17 @@
 //    a failed operation Message keeps the operation's error unless the check finds the
 //    connection still offline (then the check's text says so).
 //  * A negative cache size from the store counts as 0; 100000 and more as 100000.
+//  * Recursive walks down the tree stop after 256 levels with an error, as the walks up do.
+//  * Name prefixes in LIKE patterns (GetNodeProperties, GetNodeSubProperties) are matched
+//    literally: "%", "_" and "!" are escaped by "!" (ESCAPE '!').
+//  * ChildNodesExistsFast answers from the cache only with an unexpired entry whose key begins
+//    with the node's key and is longer; everything else goes to the table.
+//  * Export builds the file in a temporary file beside the target and renames it over the old one
+//    at the end, streaming the document (one node's values held at a time): a failing export
+//    (store, disk) leaves an older file untouched and reports false. A failed value read or child
+//    listing fails the export instead of leaving parts out of it.
+//  * Package dates ("PackageDate", "Date") are written "yyyy-mm-dd hh:nn:ss" with a fixed ":"
+//    and "-", so the "Hash" over the header texts verifies on every machine.
 //  * The tick source and the pauses of the open loop and of the rebuild are injectable for tests
 //    (SetTickSource, SetPauseFunction).
 #pragma once
@@ -74,6 +91,7 @@
 
 #include "Database.h"
 #include "Exceptions.h"
+#include "StringList.h"
 #include "Text.h"
 #include "Variant.h"
 #include "qzADO.h"
@@ -108,6 +126,42 @@ struct TDbChangeFlag {
 using TDbChangeFlags = std::vector<TDbChangeFlag>;
 
 using TCheckCallBackProc = std::function<void()>;
+
+// One listed node. Key: prepared form ("a/b/c/"); Name: the encoded key part; RelKey: the key
+// relative to the listing's starting point, without "/" at either end.
+struct TConfigNode {
+  TIdType Id;
+  UnicodeString Name;
+  UnicodeString Key;
+  UnicodeString RelKey;
+};
+using TConfigNodes = std::vector<TConfigNode>;
+
+// One value of a node, as GetNodeProperties reads it or the list helpers set it.
+struct TProperty {
+  TIdType Id;
+  UnicodeString Name;
+  UnicodeString SubName;
+  UnicodeString SORTL;      // Name upper-cased: every lookup by name compares with it
+  uint32_t SORTLN = 0;      // Name (GetNodeSubProperties: SubName) as a number, 0 when none
+  UnicodeString Dimension;
+  TDataTypeStr DataType;
+  Variant Value;
+  std::vector<Variant> Values;
+  UnicodeString User;
+  TDateTime Changed = 0;
+  UnicodeString Path;       // visible key of the node read (shortened by relative paths)
+};
+using TProperties = std::vector<TProperty>;
+
+enum TContextHelpArea : uint8_t { CH_System, CH_Customer, CH_None };
+
+// Called with the visible key (of a node, or of a node and "/" and a value) being worked on.
+using TProgressCallBackProc = std::function<void(const UnicodeString&)>;
+
+enum TqzExportFormatVersion : uint8_t { qzEFV_Unknown, qzEFV_V1_2, qzEFV_V1_3, qzEFV_V1_4, qzEFV_V1_5 };
+
+enum TqzPackageDescriptionType : uint8_t { qzPDT_Unknown, qzPDT_PlainText, qzPDT_MarkDown, qzPDT_RichText };
 
 // The connection-check thread: about once a second it counts a tick, and every AdoCheckInterval
 // ticks it calls CheckCallBackProc. Terminate() wakes it at once.
@@ -229,6 +283,70 @@ class TqzConfigManager {
   bool SetSpecificDatabaseChangeState(const UnicodeString& Flag);
   bool CheckSpecificDatabaseChangeState(const UnicodeString& Flag);
 
+  // ---- Node and value lists ----------------------------------------------------------------
+  bool GetChildNodes(const UnicodeString& Key, TConfigNodes& NodeList, bool Create);
+  bool GetRootNodes(TConfigNodes& NodeList);
+  bool GetRecursiveChildNodes(const UnicodeString& RootKey, TConfigNodes& NodeList, bool AddParentNodes,
+                              bool AddRootNodes, bool AddRootKey);
+  static bool SortNodes(TConfigNodes& NodeList);
+  bool NodeExists(const UnicodeString& Key, bool CanCreate);
+  // ValueSeparator has no effect.
+  bool GetNodeProperties(const UnicodeString& Key, TProperties& Properties, bool WithValues, bool Raw,
+                         bool CanCreate, const UnicodeString& PropertyPrefix, const AnsiString& ValueSeparator,
+                         bool ExtendList, bool WithBinaries, bool AllowDuplicates);
+  static int32_t GetPropertyIdByName(const UnicodeString& Name, const TProperties& Properties);
+  Variant GetPropertyValueByName(const UnicodeString& Name, const Variant& Default, TProperties& Properties,
+                                 bool Extend);
+  static Variant GetPropertyValueByName(const UnicodeString& Name, const Variant& Default, const TProperties& Properties,
+                                        const TProperties& DefaultProperties);
+  // True when the name existed (and was updated), false when an entry was appended.
+  bool SetPropertyValueByName(const UnicodeString& Name, const UnicodeString& SubName, const Variant& Value,
+                              TProperties& Properties);
+  bool SetPropertyValueByName(const UnicodeString& Name, const Variant& Value, TProperties& Properties);
+  static bool DeletePropertyValueByName(const UnicodeString& Name, TProperties& Properties);
+
+  // ---- Node tests, subtree values, context help ---------------------------------------------
+  bool ChildNodesExists(const UnicodeString& Key);
+  bool ChildNodesExistsFast(const TIdType& ParentId);
+  bool IsNodeEmpty(const UnicodeString& Key);
+  bool GetRecursiveNodeProperties(const UnicodeString& Key, TProperties& Properties, bool WithValues,
+                                  bool AddRelativePaths);
+  bool GetNodeSubProperties(const UnicodeString& Key, TProperties& Properties, const UnicodeString& PropertyPrefix,
+                            bool WithValues, bool NumSort);
+  bool SaveNodeProperties(const UnicodeString& Key, TProperties& Properties, bool ForceDataType,
+                          bool UsePropertyPath, const TProgressCallBackProc& CallBack);
+  bool Check4ContextHelp(const UnicodeString& Key, UnicodeString& HelpBuffer, TContextHelpArea& CHArea);
+
+  // ---- Node XML strings, key parts, namespace test, short path ------------------------------
+  AnsiString GetNodeXML(const UnicodeString& Key);
+  AnsiString GetNodesXML(const UnicodeString& Key, bool Recursive, bool RelativeNames, bool JustNames);
+  bool SaveNodeXML(const UnicodeString& Key, const AnsiString& XML);
+  static bool GetNodeParts(const UnicodeString& Key, TStrings& NodeParts);
+  static UnicodeString GetTopNodeName(const UnicodeString& Key);
+  static bool IsNameSpaceNode(const UnicodeString& Key);
+  static UnicodeString GetShortPath(const UnicodeString& Path, int32_t MaxLen);
+
+  // ---- Package export ---------------------------------------------------------------------
+  // Writes the subtree below RootKey into FileName (extension made ".xml"): a plain document, or
+  // a package (AsPackage), appended as one more "Content" to an existing package file unless
+  // OverwritePackage. ValidProperties, when given, lists the only value names written.
+  bool Export(const UnicodeString& RootKey, const UnicodeString& FileName, bool SubNodes, bool AsPackage,
+              const UnicodeString& PackageName, const UnicodeString& PackageVersion, const UnicodeString& InfoText,
+              bool OverwritePackage, TCharEncodeType Encoding, const TProgressCallBackProc& CallBack,
+              const TStrings* ValidProperties, TqzPackageDescriptionType InfoTextType, bool PWProtectScripts,
+              const AnsiString& ScriptPassword, bool IncludeChangeInfos, const UnicodeString& ReleaseRequired,
+              TqzExportFormatVersion FormatVersion);
+  static TqzExportFormatVersion GetExportFormatVersion(const UnicodeString& Version);
+  static UnicodeString GetExportFormatVersionStr(TqzExportFormatVersion Version);
+  static TqzPackageDescriptionType GetPackageDescriptionType(const UnicodeString& DType);
+  static UnicodeString GetPackageDescriptionTypeStr(TqzPackageDescriptionType DType);
+  // The package "Hash": MD5 hex digest of the UTF-8 bytes (each UTF-16 code unit encoded on its
+  // own) of the four header texts joined in this order.
+  static AnsiString GetPackageHash(const UnicodeString& PackageName, const UnicodeString& PackageVersion,
+                                   const UnicodeString& PackageId, const UnicodeString& PackageDate);
+  // A date-time as "yyyy-mm-dd hh:nn:ss" with a fixed "-" and ":".
+  static UnicodeString PackageDateText(TDateTime Value);
+
   // ---- Diagnostics ----------------------------------------------------------------------------
   // Statements this object has sent: all of them, and those that wrote (INSERT, UPDATE, DELETE).
   struct TqzStatementCounts {
@@ -308,6 +426,21 @@ class TqzConfigManager {
   UnicodeString NodeLookupSql(const TIdType& parent) const;
   void FreeCacheSlot(std::size_t slot);
   bool LookupCache(const UnicodeString& preparedKey, TIdType& KeyId);
+
+  // ---- Lists ---------------------------------------------------------------------------------
+  // The child nodes of the node with this id (the root for an empty id: roots), appended in
+  // KEYNAME order, each keyed below parentKey (prepared form) and entered into the key cache.
+  void ListChildNodes(const TIdType& parentId, const UnicodeString& parentKey, bool roots, TConfigNodes& NodeList);
+  // The values of the node with this id appended to Properties as GetNodeProperties describes
+  // (the list already emptied by the caller unless it extends); raises on a failed statement.
+  void ReadNodeProperties(const TIdType& id, const UnicodeString& visKey, TProperties& Properties, bool WithValues,
+                          bool Raw, const UnicodeString& PropertyPrefix, bool ExtendList, bool WithBinaries,
+                          bool AllowDuplicates);
+  // The child test statement of the connection's dialect.
+  bool ChildTest(const TIdType& parentId);
+  // "%", "_" and "!" escaped by "!" for a LIKE pattern with ESCAPE '!'.
+  static UnicodeString EscapeLike(const UnicodeString& text);
+  class TqzExportWriter;
 
   // ---- Values ----------------------------------------------------------------------------------
   bool WriteValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,

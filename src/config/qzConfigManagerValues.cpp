@@ -18,21 +18,20 @@ bool IsHexDigit(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
 }
 
-// The name with the LIKE wildcards and the escape character escaped by "!".
-UnicodeString EscapeLike(const UnicodeString& name) {
-  UnicodeString result;
-  for (char16_t c : name) {
-    if (c == u'%' || c == u'_' || c == u'!') result += u'!';
-    result += c;
-  }
-  return result;
-}
-
 Variant StoredValue(TqzADODataSet& data) {
   return TqzTypes::StrToVarExt(data.FieldByName(u"KEYVALUE").AsString(), data.FieldByName(u"DATATYPE").AsString());
 }
 
 }  // namespace
+
+UnicodeString TqzConfigManager::EscapeLike(const UnicodeString& text) {
+  UnicodeString result;
+  for (char16_t c : text) {
+    if (c == u'%' || c == u'_' || c == u'!') result += u'!';
+    result += c;
+  }
+  return result;
+}
 
 bool TqzConfigManager::IsNodeIdText(const UnicodeString& Key) {
   return Key.size() == 32 && std::all_of(Key.begin(), Key.end(), IsHexDigit);
