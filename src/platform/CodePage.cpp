@@ -166,20 +166,30 @@ AnsiString WideToOem(std::u16string_view text) {
 }
 
 UnicodeString Utf8ToWide(std::string_view utf8) {
+  // Every byte gives at most one UTF-16 unit (a 4-byte sequence gives two), so the result is
+  // sized once and written in place; runs of ASCII are copied without decoding.
   UnicodeString out;
-  out.reserve(utf8.size());
+  out.resize(utf8.size());
+  char16_t* w = out.data();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
   size_t i = 0;
   bool ok = true;
-  while (i < utf8.size()) {
+  while (i < n) {
+    if (bytes[i] < 0x80) {
+      *w++ = bytes[i++];
+      continue;
+    }
     const char32_t cp = DecodeUtf8(utf8, i, ok);
     if (cp >= 0x10000) {
       const char32_t v = cp - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+      *w++ = static_cast<char16_t>(0xD800 + (v >> 10));
+      *w++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *w++ = static_cast<char16_t>(cp);
     }
   }
+  out.resize(static_cast<size_t>(w - out.data()));
   return out;
 }
 

@@ -192,19 +192,21 @@ struct ReadBuffer {
   }
 };
 
-// Reads a text (UTF-16 units) or binary value. The first piece goes into the statement's
-// buffer; a longer value is read straight into its result, sized once from the length the driver
-// reports (else grown by doubling), so a long value costs one pass over its bytes.
+// Reads a value of C type `cType` (SQL_C_WCHAR into UTF-16 units, SQL_C_CHAR or SQL_C_BINARY
+// into bytes). The first piece goes into the statement's buffer; a longer value is read straight
+// into its result, sized once from the length the driver reports (else grown by doubling), so a
+// long value costs one pass over its bytes. `firstPiece`, when given, receives a value that fits
+// the first piece without copying it out of the buffer (the result is then empty).
 template <class Out>
-Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bool& isNull) {
-  constexpr bool kText = std::is_same_v<Out, UnicodeString>;
-  constexpr SQLSMALLINT kType = kText ? SQL_C_WCHAR : SQL_C_BINARY;
-  constexpr SQLLEN kTerm = kText ? 2 : 0;  // the terminating zero the driver writes after text
+Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, SQLSMALLINT cType, ReadBuffer& buffer, bool& isNull,
+                  std::string_view* firstPiece = nullptr) {
+  // The terminating zero the driver writes after text.
+  const SQLLEN kTerm = cType == SQL_C_WCHAR ? 2 : cType == SQL_C_CHAR ? 1 : 0;
   constexpr size_t kUnit = sizeof(typename Out::value_type);
   isNull = false;
   Out out;
   SQLLEN ind = 0;
-  SQLRETURN r = SQLGetData(st, col, kType, buffer.Get(), ReadBuffer::kSize, &ind);
+  SQLRETURN r = SQLGetData(st, col, cType, buffer.Get(), ReadBuffer::kSize, &ind);
   if (r == SQL_NO_DATA) return out;
   if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
   if (ind == SQL_NULL_DATA) {
@@ -214,6 +216,10 @@ Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bool& isNul
   SQLLEN room = ReadBuffer::kSize - kTerm;
   bool truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
   size_t got = static_cast<size_t>(truncated ? room : std::max<SQLLEN>(ind, 0));
+  if (!truncated && firstPiece != nullptr) {
+    *firstPiece = std::string_view(buffer.Get(), got);
+    return out;
+  }
   // The whole value when the length is known, else twice the first piece; units, with the room
   // for the terminating zero that the string keeps anyway.
   size_t want = truncated && ind != SQL_NO_TOTAL ? static_cast<size_t>(ind) : 2 * got;
@@ -222,7 +228,7 @@ Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bool& isNul
   while (truncated) {
     if (out.size() * kUnit - got < 64) out.resize(out.size() * 2);
     room = static_cast<SQLLEN>(out.size() * kUnit - got);
-    r = SQLGetData(st, col, kType, reinterpret_cast<char*>(out.data()) + got, room + kTerm, &ind);
+    r = SQLGetData(st, col, cType, reinterpret_cast<char*>(out.data()) + got, room + kTerm, &ind);
     if (r == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
     truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
@@ -232,6 +238,16 @@ Out ReadLongValue(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bool& isNul
   }
   out.resize(got / kUnit);
   return out;
+}
+
+// Reads a text value. Where the connection delivers character data as UTF-8 (found out when it
+// opens), the bytes are read and decoded here: drivers convert to UTF-16 far more slowly (and
+// MariaDB's several times more slowly) than they hand over their own bytes.
+UnicodeString ReadText(SQLHSTMT st, SQLUSMALLINT col, bool utf8, ReadBuffer& buffer, bool& isNull) {
+  if (!utf8) return ReadLongValue<UnicodeString>(st, col, SQL_C_WCHAR, buffer, isNull);
+  std::string_view piece;
+  const std::string bytes = ReadLongValue<std::string>(st, col, SQL_C_CHAR, buffer, isNull, &piece);
+  return Utf8ToWide(piece.data() != nullptr ? piece : std::string_view(bytes));
 }
 
 TDateTime FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts, bool& ok) {
@@ -279,14 +295,14 @@ bool ScaledDecimal(std::string_view raw, int scale, int64_t& out) {
   return true;
 }
 
-Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, ReadBuffer& buffer) {
+Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, bool utf8, ReadBuffer& buffer) {
   SQLLEN ind = 0;
   const bool exact = c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC;
   if (exact) {
     // Read as the driver's exact decimal text; whole numbers that fit become Int64, values that
     // fit four decimals Currency, everything else stays the exact text.
     bool isNull = false;
-    const UnicodeString text = ReadLongValue<UnicodeString>(st, col, buffer, isNull);
+    const UnicodeString text = ReadText(st, col, utf8, buffer, isNull);
     if (isNull) return Variant::Null();
     const std::string ascii = WideToAnsi(text);
     int64_t v = 0;
@@ -346,12 +362,12 @@ Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, 
     }
     case varArray | varByte: {
       bool isNull = false;
-      std::string bytes = ReadLongValue<std::string>(st, col, buffer, isNull);
+      std::string bytes = ReadLongValue<std::string>(st, col, SQL_C_BINARY, buffer, isNull);
       return isNull ? Variant::Null() : Variant::FromBytes(std::move(bytes));
     }
     default: {
       bool isNull = false;
-      UnicodeString text = ReadLongValue<UnicodeString>(st, col, buffer, isNull);
+      UnicodeString text = ReadText(st, col, utf8, buffer, isNull);
       return isNull ? Variant::Null() : Variant::FromOleStr(std::move(text));
     }
   }
@@ -489,7 +505,27 @@ UnicodeString Unquote(std::u16string_view part) {
   return UnicodeString(part);
 }
 
+// Whether the connection hands character data over as UTF-8 when asked for SQL_C_CHAR: a text
+// with a two- and a three-byte character must come back as exactly its UTF-8 bytes. A connection
+// in another character set, or a database that does not take the statement, keeps UTF-16. (The
+// probe has no four-byte character: the SQLite driver cannot take one in statement text. A
+// connection whose character set has no four-byte characters replaces them on the server, the
+// same for both ways of reading.)
+bool DeliversUtf8(SQLHDBC dbc) {
+  static constexpr char kExpected[] = "\xc3\xa9\xe2\x82\xac";
+  StmtHandle st;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st.h))) return false;
+  UnicodeString sql = u"SELECT '\u00e9\u20ac'";
+  if (!SQL_SUCCEEDED(SQLExecDirectW(st.h, W(sql), SQL_NTS))) return false;
+  if (!SQL_SUCCEEDED(SQLFetch(st.h))) return false;
+  char got[64] = {};
+  SQLLEN ind = 0;
+  if (SQLGetData(st.h, 1, SQL_C_CHAR, got, sizeof got, &ind) != SQL_SUCCESS) return false;
+  return ind == static_cast<SQLLEN>(sizeof kExpected - 1) && std::memcmp(got, kExpected, sizeof kExpected - 1) == 0;
+}
+
 }  // namespace
+
 
 // =============================================================================================
 // DbConnection
@@ -499,6 +535,7 @@ struct DbConnection::Handles {
   UnicodeString dbmsName;
   UnicodeString quote;
   bool quoteKnown = false;
+  bool utf8Text = false;  // character data is read as UTF-8 bytes (see DeliversUtf8)
 };
 
 DbConnection::DbConnection() = default;
@@ -563,6 +600,7 @@ void DbConnection::Open() {
     dbms = UpperW(std::u16string_view(reinterpret_cast<const char16_t*>(name),
                                       std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(len, 0)) / 2, 127)));
   checkPings_ = dbms.find(u"MYSQL") != UnicodeString::npos || dbms.find(u"MARIADB") != UnicodeString::npos;
+  h_->utf8Text = DeliversUtf8(h_->dbc);
   lastUsed_ = std::chrono::steady_clock::now();
 }
 
@@ -795,7 +833,7 @@ DbConnection::Result DbConnection::RunOnce(const UnicodeString& sql, const std::
         std::vector<Variant> row;
         row.reserve(result.Columns.size());
         for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(ncols); ++c) {
-          row.push_back(ReadValue(st.h, c, result.Columns[c - 1], buffer));
+          row.push_back(ReadValue(st.h, c, result.Columns[c - 1], h_->utf8Text, buffer));
         }
         result.Rows.push_back(std::move(row));
       }

@@ -162,6 +162,35 @@ TEST_F(MariaDbLink, DecimalsReadExactly) {
   EXPECT_EQ(q.Fields(2).AsString(), u"0.0000000000");
 }
 
+// Text written by the server's own client reads back the same whatever character set the
+// connection asks for: UTF-8 connections are read as bytes and decoded here, others (where the
+// driver's bytes are not UTF-8) through the driver's own UTF-16 conversion. (The characters are
+// all in Latin-1: the driver converts a latin1 connection's bytes as ISO-8859-1.)
+TEST_F(MariaDbLink, TextReadsTheSameInEveryConnectionCharacterSet) {
+  server.Exec(database,
+              "CREATE TABLE U (ID INTEGER PRIMARY KEY, V VARCHAR(60) CHARACTER SET utf8mb4, L LONGTEXT CHARACTER SET utf8mb4);"
+              "INSERT INTO U VALUES (1, CONVERT(X'4772C3BCC39F6520C2BD' USING utf8mb4),"
+              " REPEAT(CONVERT(X'C3A478C2A9' USING utf8mb4), 30000)),"
+              " (2, '', NULL);");
+  const UnicodeString shortText = u"Gr\u00fc\u00dfe \u00bd";
+  UnicodeString longText;
+  for (int i = 0; i < 30000; ++i) longText += u"\u00e4x\u00a9";
+  for (const char* charset : {"", "CHARSET=utf8mb4;", "CHARSET=latin1;"}) {
+    SCOPED_TRACE(charset);
+    DbConnection con(platform::Utf8ToWide(server.ConnectionStringUtf8(database) + charset));
+    DbDataSet q(&con);
+    q.SQL.Add(u"SELECT V, L FROM U ORDER BY ID");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 2);
+    EXPECT_EQ(q.Fields(0).AsString(), shortText);
+    EXPECT_EQ(q.Fields(1).AsString(), longText);
+    q.Next();
+    EXPECT_EQ(q.Fields(0).AsString(), u"");
+    EXPECT_FALSE(q.Fields(0).IsNull());
+    EXPECT_TRUE(q.Fields(1).IsNull());
+  }
+}
+
 TEST_F(MariaDbLink, WrongPasswordIsAClearError) {
   std::string cs = server.ConnectionStringUtf8(database);
   cs.replace(cs.find("Pwd=") + 4, server.Password().size(), "wrong");
