@@ -295,83 +295,250 @@ bool ScaledDecimal(std::string_view raw, int scale, int64_t& out) {
   return true;
 }
 
-Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, bool utf8, ReadBuffer& buffer) {
+// ---- values of a column's type, shared by the one-value and the block reads ----------------
+
+bool IsExactNumeric(const DbConnection::Column& c) { return c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC; }
+bool IsTimeColumn(const DbConnection::Column& c) { return c.SqlType == SQL_TYPE_TIME || c.SqlType == SQL_TIME; }
+
+// An exact numeric read as the driver's decimal text: whole numbers that fit become Int64,
+// values that fit four decimals Currency, everything else stays the exact text.
+Variant DecimalValue(const DbConnection::Column& c, const UnicodeString& text) {
+  const std::string ascii = WideToAnsi(text);
+  int64_t v = 0;
+  if (c.VarType == varInt64 && ScaledDecimal(ascii, 0, v)) return Variant(v);
+  if (c.VarType == varCurrency && ScaledDecimal(ascii, 4, v)) return Variant::FromCurrencyScaled(v);
+  return Variant::FromOleStr(UnicodeString(Trim(std::u16string_view(text))));
+}
+
+Variant IntegerValue(const DbConnection::Column& c, int64_t v) {
+  return Variant::FromInteger(FitsInteger(c.VarType, v) ? c.VarType : static_cast<uint16_t>(varInt64), v);
+}
+
+Variant TimeValue(const SQL_TIME_STRUCT& t) {
+  TDateTime v = 0;
+  if (!TryEncodeTime(t.hour, t.minute, t.second, 0, v)) return Variant::Null();
+  return Variant::FromDate(v);
+}
+
+Variant TimestampValue(const SQL_TIMESTAMP_STRUCT& ts) {
+  bool ok = false;
+  TDateTime v = FromTimestamp(ts, ok);
+  // A zero date ("0000-00-00") has no day number: it reads as no date.
+  return ok ? Variant::FromDate(v) : Variant::Null();
+}
+
+// Reads one fixed-size value with SQLGetData; false when it is NULL.
+template <class T>
+bool GetFixed(SQLHSTMT st, SQLUSMALLINT col, SQLSMALLINT cType, T& v) {
   SQLLEN ind = 0;
-  const bool exact = c.SqlType == SQL_DECIMAL || c.SqlType == SQL_NUMERIC;
-  if (exact) {
-    // Read as the driver's exact decimal text; whole numbers that fit become Int64, values that
-    // fit four decimals Currency, everything else stays the exact text.
-    bool isNull = false;
+  SQLRETURN r = SQLGetData(st, col, cType, &v, sizeof v, &ind);
+  if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
+  return ind != SQL_NULL_DATA;
+}
+
+Variant ReadValue(SQLHSTMT st, SQLUSMALLINT col, const DbConnection::Column& c, bool utf8, ReadBuffer& buffer) {
+  bool isNull = false;
+  if (IsExactNumeric(c)) {
     const UnicodeString text = ReadText(st, col, utf8, buffer, isNull);
-    if (isNull) return Variant::Null();
-    const std::string ascii = WideToAnsi(text);
-    int64_t v = 0;
-    if (c.VarType == varInt64 && ScaledDecimal(ascii, 0, v)) return Variant(v);
-    if (c.VarType == varCurrency && ScaledDecimal(ascii, 4, v)) return Variant::FromCurrencyScaled(v);
-    return Variant::FromOleStr(UnicodeString(Trim(std::u16string_view(text))));
+    return isNull ? Variant::Null() : DecimalValue(c, text);
   }
   switch (c.VarType) {
     case varShortInt: case varByte: case varSmallint: case varWord: case varInteger:
     case varLongWord: case varInt64: {
       int64_t v = 0;
-      SQLRETURN r = SQLGetData(st, col, SQL_C_SBIGINT, &v, sizeof v, &ind);
-      if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-      if (ind == SQL_NULL_DATA) return Variant::Null();
-      uint16_t type = FitsInteger(c.VarType, v) ? c.VarType : static_cast<uint16_t>(varInt64);
-      return Variant::FromInteger(type, v);
+      return GetFixed(st, col, SQL_C_SBIGINT, v) ? IntegerValue(c, v) : Variant::Null();
     }
     case varUInt64: {
       uint64_t v = 0;
-      SQLRETURN r = SQLGetData(st, col, SQL_C_UBIGINT, &v, sizeof v, &ind);
-      if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-      if (ind == SQL_NULL_DATA) return Variant::Null();
-      return Variant(v);
+      return GetFixed(st, col, SQL_C_UBIGINT, v) ? Variant(v) : Variant::Null();
     }
     case varBoolean: {
       unsigned char v = 0;
-      SQLRETURN r = SQLGetData(st, col, SQL_C_BIT, &v, sizeof v, &ind);
-      if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-      if (ind == SQL_NULL_DATA) return Variant::Null();
-      return Variant(v != 0);
+      return GetFixed(st, col, SQL_C_BIT, v) ? Variant(v != 0) : Variant::Null();
     }
     case varSingle: case varDouble: {
       double v = 0;
-      SQLRETURN r = SQLGetData(st, col, SQL_C_DOUBLE, &v, sizeof v, &ind);
-      if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-      if (ind == SQL_NULL_DATA) return Variant::Null();
+      if (!GetFixed(st, col, SQL_C_DOUBLE, v)) return Variant::Null();
       return c.VarType == varSingle ? Variant::FromSingle(static_cast<float>(v)) : Variant(v);
     }
     case varDate: {
-      if (c.SqlType == SQL_TYPE_TIME || c.SqlType == SQL_TIME) {
+      if (IsTimeColumn(c)) {
         SQL_TIME_STRUCT t{};
-        SQLRETURN r = SQLGetData(st, col, SQL_C_TYPE_TIME, &t, sizeof t, &ind);
-        if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-        if (ind == SQL_NULL_DATA) return Variant::Null();
-        TDateTime v = 0;
-        if (!TryEncodeTime(t.hour, t.minute, t.second, 0, v)) return Variant::Null();
-        return Variant::FromDate(v);
+        return GetFixed(st, col, SQL_C_TYPE_TIME, t) ? TimeValue(t) : Variant::Null();
       }
       SQL_TIMESTAMP_STRUCT ts{};
-      SQLRETURN r = SQLGetData(st, col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind);
-      if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-      if (ind == SQL_NULL_DATA) return Variant::Null();
-      bool ok = false;
-      TDateTime v = FromTimestamp(ts, ok);
-      // A zero date ("0000-00-00") has no day number: it reads as no date.
-      return ok ? Variant::FromDate(v) : Variant::Null();
+      return GetFixed(st, col, SQL_C_TYPE_TIMESTAMP, ts) ? TimestampValue(ts) : Variant::Null();
     }
     case varArray | varByte: {
-      bool isNull = false;
       std::string bytes = ReadLongValue<std::string>(st, col, SQL_C_BINARY, buffer, isNull);
       return isNull ? Variant::Null() : Variant::FromBytes(std::move(bytes));
     }
     default: {
-      bool isNull = false;
       UnicodeString text = ReadText(st, col, utf8, buffer, isNull);
       return isNull ? Variant::Null() : Variant::FromOleStr(std::move(text));
     }
   }
 }
+
+// ---- block reads -----------------------------------------------------------------------------
+
+// A result whose columns all have a small fixed size is fetched many rows at a time into bound
+// column arrays: one driver call per block instead of one per value. Text columns are bound
+// with room for their declared length; a value longer than that (SQLite does not enforce
+// declared lengths) ends the block read, and the statement is read again value by value.
+class BlockReader {
+ public:
+  static constexpr SQLULEN kRows = 256;
+  static constexpr uint64_t kMaxTextChars = 1024;
+
+  // Whether every column can be bound with a fixed width.
+  static bool Fits(const std::vector<DbConnection::Column>& columns) {
+    for (const auto& c : columns) {
+      if (Width(c, false) == 0) return false;
+    }
+    return !columns.empty();
+  }
+
+  BlockReader(SQLHSTMT st, const std::vector<DbConnection::Column>& columns, bool utf8)
+      : st_(st), columns_(columns), utf8_(utf8), bound_(columns.size()) {}
+
+  ~BlockReader() {
+    SQLFreeStmt(st_, SQL_UNBIND);
+    SQLSetStmtAttr(st_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttr(st_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(1)), 0);
+  }
+
+  enum class Outcome {
+    Done,        // every row is in `rows`
+    NotStarted,  // the driver does not take block reads; nothing was fetched
+    TooLong,     // a text value did not fit its bound width; `rows` is incomplete
+  };
+
+  // Reads every row into `rows`.
+  Outcome ReadAll(std::vector<std::vector<Variant>>& rows) {
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(st_, SQL_ATTR_ROW_ARRAY_SIZE,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(kRows)), 0)))
+      return Outcome::NotStarted;
+    SQLULEN rowsSet = 0;
+    if (!SQL_SUCCEEDED(SQLGetStmtAttr(st_, SQL_ATTR_ROW_ARRAY_SIZE, &rowsSet, 0, nullptr)) || rowsSet != kRows)
+      return Outcome::NotStarted;
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(st_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0))) return Outcome::NotStarted;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      Bound& b = bound_[i];
+      b.width = Width(columns_[i], utf8_);
+      b.cType = CType(columns_[i], utf8_);
+      b.data = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(b.width) * kRows);
+      b.ind.resize(kRows);
+      if (!SQL_SUCCEEDED(SQLBindCol(st_, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.data.get(), b.width,
+                                    b.ind.data())))
+        return Outcome::NotStarted;
+    }
+    for (;;) {
+      fetched_ = 0;
+      SQLRETURN r = SQLFetch(st_);
+      if (r == SQL_NO_DATA) return Outcome::Done;
+      if (!SQL_SUCCEEDED(r)) ThrowStmt(st_, u"Fetching the result failed");
+      for (SQLULEN row = 0; row < fetched_; ++row) {
+        std::vector<Variant> values;
+        values.reserve(columns_.size());
+        for (size_t i = 0; i < columns_.size(); ++i) {
+          bool fits = true;
+          values.push_back(Value(columns_[i], bound_[i], row, fits));
+          if (!fits) return Outcome::TooLong;
+        }
+        rows.push_back(std::move(values));
+      }
+    }
+  }
+
+ private:
+  struct Bound {
+    SQLSMALLINT cType = 0;
+    SQLLEN width = 0;
+    std::unique_ptr<char[]> data;
+    std::vector<SQLLEN> ind;
+  };
+
+  static bool IsShortText(const DbConnection::Column& c) {
+    switch (c.SqlType) {
+      case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR:
+        return c.Size > 0 && c.Size <= kMaxTextChars;
+      default:
+        return false;
+    }
+  }
+
+  // Bytes per bound value; 0 when the column is not bound (long, binary or of unknown size).
+  // A text column of n characters needs up to 4n bytes of UTF-8 or 2n UTF-16 units, plus the
+  // terminating zero; a decimal text its digits, sign, point and a leading zero.
+  static SQLLEN Width(const DbConnection::Column& c, bool utf8) {
+    const SQLLEN term = utf8 ? 1 : 2;
+    if (IsExactNumeric(c)) return c.Size > 0 && c.Size <= 64 ? static_cast<SQLLEN>(c.Size + 4) * (utf8 ? 1 : 2) + term : 0;
+    switch (c.VarType) {
+      case varShortInt: case varByte: case varSmallint: case varWord: case varInteger:
+      case varLongWord: case varInt64: case varUInt64:
+        return 8;
+      case varBoolean: return 1;
+      case varSingle: case varDouble: return sizeof(double);
+      case varDate: return IsTimeColumn(c) ? sizeof(SQL_TIME_STRUCT) : sizeof(SQL_TIMESTAMP_STRUCT);
+      case varOleStr: return IsShortText(c) ? static_cast<SQLLEN>(c.Size) * 4 + term : 0;
+      default: return 0;
+    }
+  }
+
+  static SQLSMALLINT CType(const DbConnection::Column& c, bool utf8) {
+    if (IsExactNumeric(c)) return utf8 ? SQL_C_CHAR : SQL_C_WCHAR;
+    switch (c.VarType) {
+      case varUInt64: return SQL_C_UBIGINT;
+      case varBoolean: return SQL_C_BIT;
+      case varSingle: case varDouble: return SQL_C_DOUBLE;
+      case varDate: return IsTimeColumn(c) ? SQL_C_TYPE_TIME : SQL_C_TYPE_TIMESTAMP;
+      case varOleStr: return utf8 ? SQL_C_CHAR : SQL_C_WCHAR;
+      default: return SQL_C_SBIGINT;
+    }
+  }
+
+  Variant Value(const DbConnection::Column& c, const Bound& b, SQLULEN row, bool& fits) const {
+    const SQLLEN ind = b.ind[row];
+    if (ind == SQL_NULL_DATA) return Variant::Null();
+    const char* p = b.data.get() + static_cast<size_t>(b.width) * row;
+    if (b.cType == SQL_C_CHAR || b.cType == SQL_C_WCHAR) {
+      const SQLLEN term = b.cType == SQL_C_CHAR ? 1 : 2;
+      if (ind == SQL_NO_TOTAL || ind < 0 || ind > b.width - term) {
+        fits = false;
+        return Variant();
+      }
+      UnicodeString text = b.cType == SQL_C_CHAR
+                               ? Utf8ToWide(std::string_view(p, static_cast<size_t>(ind)))
+                               : UnicodeString(reinterpret_cast<const char16_t*>(p), static_cast<size_t>(ind) / 2);
+      return IsExactNumeric(c) ? DecimalValue(c, text) : Variant::FromOleStr(std::move(text));
+    }
+    switch (b.cType) {
+      case SQL_C_UBIGINT: return Variant(Load<uint64_t>(p));
+      case SQL_C_BIT: return Variant(*p != 0);
+      case SQL_C_DOUBLE: {
+        const double v = Load<double>(p);
+        return c.VarType == varSingle ? Variant::FromSingle(static_cast<float>(v)) : Variant(v);
+      }
+      case SQL_C_TYPE_TIME: return TimeValue(Load<SQL_TIME_STRUCT>(p));
+      case SQL_C_TYPE_TIMESTAMP: return TimestampValue(Load<SQL_TIMESTAMP_STRUCT>(p));
+      default: return IntegerValue(c, Load<int64_t>(p));
+    }
+  }
+
+  template <class T>
+  static T Load(const char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+
+  SQLHSTMT st_;
+  const std::vector<DbConnection::Column>& columns_;
+  bool utf8_;
+  std::vector<Bound> bound_;
+  SQLULEN fetched_ = 0;
+};
 
 // ---- parameter binding ------------------------------------------------------------------------
 
@@ -794,6 +961,7 @@ DbConnection::Result DbConnection::RunOnce(const UnicodeString& sql, const std::
     SQLRowCount(st.h, &rows);
     result.RowsAffected = rows;
     SQLNumResultCols(st.h, &ncols);
+    const bool firstResult = ncols > 0;
     // A batch whose first part returns no rows: look for a later result set.
     while (ncols == 0 && fetch) {
       SQLRETURN m = SQLMoreResults(st.h);
@@ -825,8 +993,24 @@ DbConnection::Result DbConnection::RunOnce(const UnicodeString& sql, const std::
         col.VarType = VarTypeOf(col);
         result.Columns.push_back(std::move(col));
       }
+      bool read = false;
+      if (firstResult && BlockReader::Fits(result.Columns) && IsReadStatement(sql)) {
+        BlockReader::Outcome outcome;
+        {
+          BlockReader reader(st.h, result.Columns, h_->utf8Text);
+          outcome = reader.ReadAll(result.Rows);
+        }
+        read = outcome == BlockReader::Outcome::Done;
+        if (outcome == BlockReader::Outcome::TooLong) {
+          // Read the result again value by value (a read statement runs again without harm).
+          result.Rows.clear();
+          SQLFreeStmt(st.h, SQL_CLOSE);
+          r = values.empty() ? SQLExecDirectW(st.h, W(sql), SQL_NTS) : SQLExecute(st.h);
+          if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) ThrowStmt(st.h, u"The statement failed");
+        }
+      }
       ReadBuffer buffer;  // one per statement, for the first piece of every text value
-      for (;;) {
+      for (; !read;) {
         r = SQLFetch(st.h);
         if (r == SQL_NO_DATA) break;
         if (!SQL_SUCCEEDED(r)) ThrowStmt(st.h, u"Fetching the result failed");

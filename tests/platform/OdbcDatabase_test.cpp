@@ -153,6 +153,31 @@ TEST(OdbcConnection, OpensOnDemandAndReportsTheDatabase) {
   EXPECT_FALSE(bad.Connected());
 }
 
+// SQLite keeps values longer than a column's declared length. A result read in blocks binds
+// the declared length; a longer value (here in the third block) makes the layer read the whole
+// result again value by value, so nothing is cut and no row is doubled or lost.
+TEST(OdbcDataSet, ValuesLongerThanTheirDeclaredLengthAreReadWhole) {
+  qztest::SqliteDb db;
+  db.Exec("CREATE TABLE T (ID INTEGER PRIMARY KEY, CODE VARCHAR(3));"
+          "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 600)"
+          " INSERT INTO T SELECT x, CASE WHEN x = 590 THEN printf('%.5000c', 'z') || '\xC3\xA4' ELSE 'abc' END FROM c;");
+  DbConnection con(db.ConnectionString());
+  for (const char16_t* sql : {u"SELECT ID, CODE FROM T ORDER BY ID", u"SELECT ID, CODE FROM T WHERE ID > :N ORDER BY ID"}) {
+    SCOPED_TRACE(platform::WideToUtf8(sql));
+    DbDataSet q(&con);
+    q.SQL.Add(sql);
+    if (q.Parameters().Count() > 0) q.ParamByName(u"N").Value = Variant(0);
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 600);
+    q.SetRecNo(590);
+    EXPECT_EQ(q.Fields(0).AsInteger(), 590);
+    EXPECT_EQ(q.Fields(1).AsString(), UnicodeString(5000, u'z') + u"\u00e4");
+    q.Last();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 600);
+    EXPECT_EQ(q.Fields(1).AsString(), u"abc");
+  }
+}
+
 TEST(OdbcDataSet, StateRulesAndParamCheck) {
   qztest::SqliteDb db;
   db.Exec("CREATE TABLE T (ID INTEGER PRIMARY KEY, NAME TEXT); INSERT INTO T VALUES (1, 'a')");

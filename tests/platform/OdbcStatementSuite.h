@@ -132,6 +132,39 @@ TYPED_TEST_P(StatementShape, SelectFetchesEveryRowIntoMemory) {
   EXPECT_EQ(q.FindField(u"MISSING"), nullptr);
 }
 
+// Results of fixed-size columns are read in blocks of rows, others value by value: both ways
+// must give the same values, across block boundaries, NULLs and characters of every length.
+TYPED_TEST_P(StatementShape, BlockReadsGiveWhatValueReadsGive) {
+  this->Cli(
+      "INSERT INTO T (ID, NAME, AMOUNT, CREATED, DATA) "
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 700) "
+      "SELECT x, CASE WHEN x % 7 = 0 THEN NULL WHEN x % 5 = 0 THEN '' "
+      "ELSE REPLACE('n# Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80', '#', x) END, "
+      "CASE WHEN x % 11 = 0 THEN NULL ELSE x / 4.0 END, "
+      "CASE WHEN x % 13 = 0 THEN NULL ELSE '2024-02-29 13:45:07.000' END, X'01' FROM c");
+  auto read = [&](const char16_t* sql) {
+    DbDataSet q(this->con.get());
+    q.SQL.Add(sql);
+    q.Open();
+    std::vector<std::vector<UnicodeString>> rows;
+    for (q.First(); !q.Eof(); q.Next()) {
+      std::vector<UnicodeString> row;
+      for (int i = 0; i < 4; ++i) row.push_back(q.Fields(i).IsNull() ? u"<null>" : q.Fields(i).AsString());
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  };
+  const auto blocks = read(u"SELECT ID, NAME, AMOUNT, CREATED FROM T ORDER BY ID");
+  const auto values = read(u"SELECT ID, NAME, AMOUNT, CREATED, DATA FROM T ORDER BY ID");
+  ASSERT_EQ(blocks.size(), 700u);
+  EXPECT_EQ(blocks, values);
+  EXPECT_EQ(blocks[0][1], u"n1 Gr\u00FC\u00DFe \u20AC \U0001F600");
+  EXPECT_EQ(blocks[6][1], u"<null>");
+  EXPECT_EQ(blocks[4][1], u"");
+  EXPECT_EQ(blocks[10][2], u"<null>");
+  EXPECT_EQ(blocks[12][3], u"<null>");
+}
+
 TYPED_TEST_P(StatementShape, EmptyResultStillHasItsColumns) {
   DbDataSet q(this->con.get());
   q.SQL.Add(u"SELECT * FROM T WHERE ID IS NULL");
@@ -413,7 +446,8 @@ TYPED_TEST_P(StatementShape, DriverErrorsArriveAsOleExceptionsWithTheDriversText
   EXPECT_THROW(u.Open(), EOleException);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(StatementShape, SelectFetchesEveryRowIntoMemory, EmptyResultStillHasItsColumns,
+REGISTER_TYPED_TEST_SUITE_P(StatementShape, SelectFetchesEveryRowIntoMemory, BlockReadsGiveWhatValueReadsGive,
+                            EmptyResultStillHasItsColumns,
                             ParametersAreBoundByType, LongTextAndBinaryValuesRoundTrip,
                             LongValuesRoundTripAroundThePieceSize,
                             AppendEditPostAndDeleteWriteThroughThePrimaryKey,
