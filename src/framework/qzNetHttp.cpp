@@ -125,8 +125,13 @@ int WindowsFileError(int err) {
 
 struct FileHandle {
   int fd = -1;
-  ~FileHandle() {
+  FileHandle() = default;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Close(); }
+  void Close() {
     if (fd >= 0) close(fd);
+    fd = -1;
   }
 };
 
@@ -238,7 +243,7 @@ bool TqzNet::HTTPPutFile(const UnicodeString& AUrl, const UnicodeString& AFile,
   AResponseHeader = r.Response.RawHeader;
   AResponseCode = r.Response.Status;
   const bool complete = r.Ok() && !abort && sent == size;
-  file = FileHandle{};
+  file.Close();
   if (complete && CheckHTTPResponseCode(AResponseCode) && DelFile) unlink(path.c_str());
   return complete;
 }

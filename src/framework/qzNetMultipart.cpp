@@ -36,7 +36,7 @@ bool HeaderParameter(std::string_view value, std::string_view param, AnsiString&
       pos = eq;
       continue;
     }
-    const std::string_view name = platform::Trim(value.substr(pos, eq - pos));
+    const AnsiString name = platform::Trim(value.substr(pos, eq - pos));
     size_t p = eq + 1;
     while (p < value.size() && (value[p] == ' ' || value[p] == '\t')) ++p;
     AnsiString text;
@@ -137,6 +137,7 @@ bool TqzNet::ParseMultiPartData(const AnsiString& Data, TMultiParts& MultiParts,
       if (body.substr(pos, 2) == "--") return true;
       const size_t lineEnd = body.find('\n', pos);
       if (lineEnd == std::string_view::npos) return platform::Trim(body.substr(pos)).empty();
+      if (lineEnd + 1 == body.size()) return true;
       // The header block ends with an empty line; a part without header lines has the empty
       // line straight after the delimiter line.
       const size_t headerStart = lineEnd + 1;
