@@ -208,11 +208,14 @@ bool TqzNet::HTTPPutFile(const UnicodeString& AUrl, const UnicodeString& AFile,
   request.Headers = {"Pragma: no-cache"};
   request.HasBody = true;
   request.BodySize = static_cast<int64_t>(size);
-  request.PieceSize = kPieceSize;
+  // The file is reported in pieces of 4096 bytes. As many whole pieces as the connection's
+  // buffer takes are read at once and go out in one write, so small pieces cost no extra system
+  // calls; when the callback aborts, the pieces after the current one are not sent.
   request.BodySource = [&](char* buffer, size_t room) -> size_t {
     if (abort) return HttpRequest::kAbortBody;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>({room, kPieceSize, size - sent}));
-    if (want == 0) return 0;
+    const uint64_t left = size - sent;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(left, room - room % kPieceSize));
+    if (want == 0) want = static_cast<size_t>(std::min<uint64_t>(left, room));
     size_t got = 0;
     while (got < want) {
       const ssize_t n = pread(file.fd, buffer + got, want - got, static_cast<off_t>(sent + got));
@@ -221,9 +224,14 @@ bool TqzNet::HTTPPutFile(const UnicodeString& AUrl, const UnicodeString& AFile,
       if (n == 0) throw EFileError(u"the file became shorter while it was sent");
       got += static_cast<size_t>(n);
     }
-    sent += got;
-    if (Progress) Progress(AFile, sent, size, abort);
-    return got;
+    size_t handed = 0;
+    while (handed < got && !abort) {
+      const size_t piece = std::min(kPieceSize, got - handed);
+      handed += piece;
+      sent += piece;
+      if (Progress) Progress(AFile, sent, size, abort);
+    }
+    return handed;
   };
   HttpResult r;
   try {

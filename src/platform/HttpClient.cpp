@@ -92,8 +92,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 
 size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
-  size_t room = size * count;
-  if (t->request->PieceSize > 0) room = std::min(room, t->request->PieceSize);
+  const size_t room = size * count;
   size_t n = 0;
   if (t->request->BodySource) {
     try {

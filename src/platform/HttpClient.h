@@ -80,8 +80,6 @@ struct HttpRequest {
   std::function<size_t(char* buffer, size_t size)> BodySource;
   int64_t BodySize = -1;
   bool HasBody = false;  // a body is sent (also an empty one), with Content-Length
-  // Largest piece the source is asked for at once (0: curl's buffer size).
-  size_t PieceSize = 0;
 };
 
 struct HttpResponse {
