@@ -38,6 +38,7 @@ class TqzConsoleTools;
 class TqzConfigManager;
 namespace platform {
 class SyslogClient;
+class HttpClient;
 }
 
 // ---- Component enumerations ----------------------------------------------------------------
@@ -187,6 +188,8 @@ class TqzClassFactory {
   std::unique_ptr<platform::SyslogClient> CreateSysLogClient() const;
 
   // CreateHttpServer and CreateHttpClient are declared below by the HTTP units.
+  // A new HTTP client for requests to ServerUrl, set up from HttpClientOptions (qzClassFactoryHttpClient.cpp).
+  std::unique_ptr<platform::HttpClient> CreateHttpClient(const UnicodeString& ServerUrl) const;
 };
 
 // The one factory of the loaded library: created on first use, freed at unload.

@@ -18,11 +18,20 @@
 
 #include "CodePage.h"
 #include "Exceptions.h"
+#include "qzClassFactory.h"
 #include "qzNet.h"
 #include "qzNetClient.h"
 
 using platform::HttpRequest;
 using platform::HttpResult;
+
+namespace qzNetClient {
+
+std::unique_ptr<platform::HttpClient> NewHttpClient(const UnicodeString& Url) {
+  return GlobalClassFactory->CreateHttpClient(Url);
+}
+
+}  // namespace qzNetClient
 
 namespace {
 

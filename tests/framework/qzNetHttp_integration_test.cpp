@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -14,6 +15,7 @@
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "TestSupport.h"
+#include "qzClassFactory.h"
 #include "qzNet.h"
 
 namespace {
@@ -358,3 +360,55 @@ TEST_F(HttpPeer, IndyGetToAStreamAndUploadsFromStrings) {
 }
 
 }  // namespace
+
+// ---- The class factory's client options -----------------------------------------------------
+
+// Sets the global factory's HTTP client options for a scope.
+class ScopedClientOptions {
+ public:
+  ScopedClientOptions() : saved_(GlobalClassFactory->HttpClientOptions) {}
+  ~ScopedClientOptions() { GlobalClassFactory->HttpClientOptions = saved_; }
+  TqzHttpClientOptions& operator*() { return GlobalClassFactory->HttpClientOptions; }
+  TqzHttpClientOptions* operator->() { return &GlobalClassFactory->HttpClientOptions; }
+
+ private:
+  TqzHttpClientOptions saved_;
+};
+
+TEST_F(HttpPeer, ClientOptionsSetRedirectsAndTimeOuts) {
+  {
+    ScopedClientOptions options;
+    options->HandleRedirects = true;
+    int32_t status = 0;
+    EXPECT_EQ(TqzIndy::HTTPGet(WUrl("/redirect"), status), "status 200");
+    EXPECT_EQ(status, 200);
+    options->RedirectMaximum = 0;
+    EXPECT_TRUE(ExceptionText([&] { TqzIndy::HTTPGet(WUrl("/redirect"), status); })
+                    .starts_with("EHttpClientError: "));
+  }
+  {
+    // The read time-out: no byte for a second ends the request (the peer answers after 5 s).
+    ScopedClientOptions options;
+    options->ReadTimeout = 1000;
+    int32_t status = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ExceptionText([&] { TqzIndy::HTTPGet(WUrl("/slow"), status); })
+                    .starts_with("EHttpClientError: "));
+    EXPECT_EQ(ExceptionText([&] { TqzNet::HTTPGet(WUrl("/slow"), status); }),
+              "Exception: internet open url exception code 12002");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  }
+  {
+    // A bound local port: the peer sees the connection come from it.
+    ScopedClientOptions options;
+    int port = 0;
+    for (int p = 41000; p < 41100 && !port; ++p)
+      if (TqzNet::PortIsFree(p)) port = p;
+    options->BoundIP = u"127.0.0.1";
+    options->BoundPortMin = port;
+    options->BoundPortMax = port;
+    int32_t status = 0;
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(TqzIndy::HTTPGet(WUrl("/whoami"), status), "127.0.0.1:" + std::to_string(port));
+  }
+}

@@ -8,6 +8,7 @@ Prints "PORT <n>" once it listens on 127.0.0.1 (port 0 picks a free one). Routes
   GET  /cut               announces 1000 bytes, sends 100 and closes
   GET  /slow              waits 5 s before answering
   GET  /headers           the request's header lines as JSON
+  GET  /whoami            the client's address and port, "host:port"
   PUT|POST /store/<code>  reads the body (Content-Length or chunked), answers <code> with JSON
                           {"method", "length", "md5", "content_type", "headers"}, and the
                           MD5 and length also as the headers "X-MD5" and "X-Length"
@@ -88,6 +89,8 @@ class Handler(BaseHTTPRequestHandler):
         elif self.path == "/slow":
             time.sleep(5)
             self.send_body(200, b"late")
+        elif self.path == "/whoami":
+            self.send_body(200, ("%s:%d" % self.client_address).encode(), "text/plain")
         elif self.path == "/headers":
             self.send_body(200, json.dumps(self.headers.items()).encode(), "application/json")
         else:
