@@ -159,6 +159,11 @@ def seeds():
     yield 'string_list', 'utf16', b'\xff\xfe' + 'x=1\r\ny=2\r\n'.encode('utf-16-le')
     yield 'string_list', 'large', b'"' + b'a,' * (1 << 19) + b'"'
 
+    yield 'url_tools', 'multipart', (b'multipart/form-data; boundary=B\n--B\r\nContent-Disposition: form-data; '
+                                     b'name="a"; filename="x.bin"\r\nContent-Type: text/plain\r\n\r\n1\r\n--B--\r\n')
+    yield 'url_tools', 'escapes', b'Content-Type\nhttp://u:p@[::1]:8080/p?q=%41%u00e4%2520%1.&x=[@B(1)]'
+    yield 'url_tools', 'large', b'\n--B\r\n\r\n' + os.urandom(1 << 20) + b'\r\n--B--\r\n'
+
 
 def main():
     out = sys.argv[1]
