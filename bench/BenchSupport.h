@@ -111,23 +111,29 @@ inline std::string FindBuilt(const std::string& name) {
   throw std::runtime_error(name + " not found beside " + self.string() + " or one folder up");
 }
 
+// A listening socket on a free loopback port (the port is stored in `port`).
+inline int ListenLoopback(int& port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    throw std::runtime_error("cannot listen");
+  port = ntohs(a.sin_port);
+  return s;
+}
+
 // A loopback peer in a child process of its own: reads each request up to its closing tag,
 // keeping nothing but the tail, and answers OK.
 struct DiscardPeer {
   pid_t pid = -1;
   int port = 0;
   DiscardPeer() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("cannot listen");
-    port = ntohs(a.sin_port);
+    const int s = ListenLoopback(port);
     pid = ::fork();
     if (pid == 0) {
       const std::string answer = "<RESULT><enc=mime><comp=false><UmVzdWx0PU9L><RG9jSWQ9MDEyMzQ1Njc4OUFCQ0RFRg==></RESULT>";

@@ -27,17 +27,7 @@ struct LoopbackPeer {
   pid_t pid = -1;
   int port = 0;
   LoopbackPeer() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("cannot listen");
-    port = ntohs(a.sin_port);
+    const int s = qzbench::ListenLoopback(port);
     pid = ::fork();
     if (pid == 0) {
       std::vector<char> buf(size_t{1} << 20, 'x');

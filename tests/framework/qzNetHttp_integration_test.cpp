@@ -74,15 +74,7 @@ qztest::TempDir* HttpPeer::dir_ = nullptr;
 qztest::ChildProcess* HttpPeer::peer_ = nullptr;
 int HttpPeer::port_ = 0;
 
-std::string ExceptionText(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-  return "no exception";
-}
-
+using qztest::ExceptionText;
 // ---- TqzNet's client ------------------------------------------------------------------------
 
 TEST_F(HttpPeer, WinInetGetReturnsBodyCodeAndTheRawHeaderCurlSees) {

@@ -11,23 +11,6 @@
 
 namespace {
 
-std::string Hex(std::string_view bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-std::string Unhex(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
 struct Captured {
   std::string contentType;
   std::string body;
@@ -55,7 +38,7 @@ Captured CaptureCurl(const std::vector<std::string>& curlArgs) {
       "print(json.dumps({'ct': hdr['content-type'], 'body': body.hex()}))\n",
       curlArgs);
   const auto j = nlohmann::json::parse(out);
-  return {j["ct"].get<std::string>(), Unhex(j["body"].get<std::string>())};
+  return {j["ct"].get<std::string>(), qztest::FromHex(j["body"].get<std::string>())};
 }
 
 TEST(NetMultipart, BodiesMadeByCurlRoundTrip) {
@@ -123,14 +106,14 @@ TEST(NetMultipart, BodiesMadeByPythonRoundTrip) {
       "body = data.split(b'\\r\\n\\r\\n', 1)[1]\n"
       "print(json.dumps({'ct': m['Content-Type'], 'body': body.hex()}))\n");
   const auto j = nlohmann::json::parse(out);
-  const std::string body = Unhex(j["body"].get<std::string>());
+  const std::string body = qztest::FromHex(j["body"].get<std::string>());
   TMultiParts parts;
   ASSERT_TRUE(TqzNet::ParseMultiPartData(body, parts, true, j["ct"].get<std::string>()));
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0].Name, "file");  // the name parameter after the file name
   EXPECT_EQ(parts[0].FileName, u"a b;c.bin");
   EXPECT_EQ(parts[0].CType, "application/x-raw");
-  EXPECT_EQ(Hex(parts[0].Data).substr(0, 14), Hex(std::string("\x00\x01\xff\r\n--x", 8)).substr(0, 14));
+  EXPECT_EQ(qztest::LowerHex(parts[0].Data).substr(0, 14), qztest::LowerHex(std::string("\x00\x01\xff\r\n--x", 8)).substr(0, 14));
   EXPECT_EQ(parts[1].Name, "field");
   EXPECT_EQ(platform::Trim(parts[1].Data), "plain value");
 }

@@ -15,15 +15,7 @@ namespace {
 
 using platform::ToU16;
 
-std::string ExceptionText(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-  return "no exception";
-}
-
+using qztest::ExceptionText;
 class TlsPeer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

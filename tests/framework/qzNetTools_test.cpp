@@ -19,16 +19,6 @@ namespace {
 
 using platform::ToU16;
 
-std::string Hex(std::string_view bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
 // Texts with every kind of character the escapers meet: ASCII punctuation, Latin-1, BMP letters,
 // characters beyond the BMP (surrogate pairs), controls.
 std::vector<UnicodeString> SampleTexts() {
@@ -59,7 +49,7 @@ std::vector<UnicodeString> SampleTexts() {
 TEST(NetEscapers, EncodersAgreeWithPythonQuote) {
   const auto texts = SampleTexts();
   std::string input;
-  for (const auto& t : texts) input += Hex(platform::WideToUtf8(t)) + "\n";
+  for (const auto& t : texts) input += qztest::LowerHex(platform::WideToUtf8(t)) + "\n";
   // EncodeUrlPart keeps only "-._" and letters and digits; EncodeUrlPartW adds "*";
   // PercentEncode keeps "-./:_~" and letters and digits.
   const std::string out = qztest::RunPython(
@@ -110,7 +100,7 @@ TEST(NetEscapers, DecodersReadEachEscapeOnceAgainstPythonUnquote) {
       "%41%2f", "%2520", "%1.", "%", "abc%", "%4", "%zz%41", "%C3%A4%20x", "%c3%a4", "%%41",
       "a+b", "%00x", "%E2%82%AC%2", "%F0%9F%98%80", "%u00E4", "%41%u", "plain", ""};
   std::string input;
-  for (const auto& e : escaped) input += Hex(e) + "\n";
+  for (const auto& e : escaped) input += qztest::LowerHex(e) + "\n";
   const std::string out = qztest::RunPython(
       "import sys, json\n"
       "from urllib.parse import unquote, unquote_to_bytes\n"
@@ -125,7 +115,7 @@ TEST(NetEscapers, DecodersReadEachEscapeOnceAgainstPythonUnquote) {
     ASSERT_LT(i, escaped.size());
     const auto expected = nlohmann::json::parse(line);
     SCOPED_TRACE(escaped[i]);
-    EXPECT_EQ(Hex(TqzNet::DecodeUrlPart(escaped[i])), expected[0].get<std::string>());
+    EXPECT_EQ(qztest::LowerHex(TqzNet::DecodeUrlPart(escaped[i])), expected[0].get<std::string>());
     if (escaped[i].find("%u") == std::string::npos) {
       EXPECT_EQ(platform::WideToUtf8(TqzNet::PercentDecode(escaped[i])), expected[1].get<std::string>());
     }

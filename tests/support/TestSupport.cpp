@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "Exceptions.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -164,6 +166,34 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
+}
+
+std::string LowerHex(std::string_view bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+std::string FromHex(std::string_view hex) {
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  return out;
+}
+
+std::string ExceptionText(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Exception& e) {
+    return std::string(e.ClassName()) + ": " + e.what();
+  }
+  return "no exception";
 }
 
 std::string RandomBytes(std::mt19937_64& rng, std::size_t n, bool nonZero) {

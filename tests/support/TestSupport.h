@@ -10,9 +10,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -76,6 +78,14 @@ class ScopedEnv {
 std::string ReadFile(const std::string& path);
 // Writes the bytes as the whole file (created or replaced).
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// The bytes as lower-case hexadecimal digits, and back (how bytes travel to and from the oracles).
+std::string LowerHex(std::string_view bytes);
+std::string FromHex(std::string_view hex);
+
+// "ClassName: message" of the library exception fn() raises, or "no exception". Other
+// exceptions pass on.
+std::string ExceptionText(const std::function<void()>& fn);
 
 // `n` random bytes from the generator; with `nonZero`, none of them is 0.
 std::string RandomBytes(std::mt19937_64& rng, std::size_t n, bool nonZero = false);
