@@ -30,9 +30,11 @@ std::array<UnicodeString, N> SplitFields(const UnicodeString& value, char16_t se
 
 UnicodeString BoolText(const UnicodeString& v) { return TqzConversion::BoolToStr(TqzConversion::StrToBool(v)); }
 
+}  // namespace
+
 // Configured names end up in statements as identifiers; only letters, digits, "_", "$", "#" and
 // "." may stand in them, so no configuration text can change a statement's meaning.
-bool IsSafeIdentifier(const UnicodeString& name) {
+bool TExportConfigText::IsSafeIdentifier(const UnicodeString& name) {
   for (char16_t c : name) {
     if (c == u'_' || c == u'$' || c == u'#' || c == u'.') continue;
     if (c >= 0xD800 && c <= 0xDFFF) return false;
@@ -41,8 +43,10 @@ bool IsSafeIdentifier(const UnicodeString& name) {
   return true;
 }
 
+namespace {
+
 void CheckIdentifier(const char16_t* key, const UnicodeString& value) {
-  if (!IsSafeIdentifier(value)) {
+  if (!TExportConfigText::IsSafeIdentifier(value)) {
     throw EArgumentError(u"The configuration value of " + UnicodeString(key) + u" (\"" + value +
                          u"\") is not a valid database name: only letters, digits, \"_\", \"$\", \"#\" and \".\" are allowed");
   }

@@ -22,4 +22,7 @@ class TExportConfigText {
   // "Length" as a number, an empty origin "Source").
   static TAssignRow ParseAssignRow(const UnicodeString& value);
   static TAddonSelectRow ParseAddonSelectRow(const UnicodeString& value);
+  // True when a configured name may stand in a statement as an identifier: only letters, digits,
+  // "_", "$", "#" and "." (command 110 refuses a text whose names hold anything else).
+  static bool IsSafeIdentifier(const UnicodeString& name);
 };

@@ -8,6 +8,7 @@
 #include "Exceptions.h"
 #include "SysUtils.h"
 #include "qzConversion.h"
+#include "qzConfigDialogLink.h"
 #include "qzExportConfig.h"
 #include "qzMD5.h"
 #include "qzMath.h"
@@ -179,11 +180,17 @@ int32_t TExportModule::Dispatch(int32_t Command, const UnicodeString& param, Uni
       if (hasMessage) message = runMessage;
       return result;
     }
-    case QZWE_CMD_CONFIGURE:
-      // The configuration dialog is not part of this build: the text in force comes back as it is.
+    case QZWE_CMD_CONFIGURE: {
+      // Ok: the dialog's text becomes ConfigurationString (what 850 returns) without being
+      // applied; the host brings it into force with 110. Cancel, or a dialog that cannot be
+      // shown (the reason goes to Msg): the text in force comes back unchanged.
+      UnicodeString text, reason;
+      if (ShowConfigDialog(*this, text, reason)) ConfigurationString = platform::WideToUtf8(text);
+      else if (!reason.empty()) message = reason;
       output = TExportConfigText::Get(*this);
       hasOutput = true;
       return 0;
+    }
     case QZWE_CMD_GETCONFIG:
       output = TExportConfigText::Get(*this);
       hasOutput = true;

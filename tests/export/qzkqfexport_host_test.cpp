@@ -84,6 +84,10 @@ std::map<int, std::pair<int, std::string>> RunCtypesHost(HostSetup& s, const std
     args.push_back(page);
   }
   args.insert(args.end(), extra.begin(), extra.end());
+  // No display for the host: command 800 then answers with the text in force instead of opening
+  // the dialog and waiting for a user.
+  qztest::ScopedEnv noDisplay("DISPLAY", nullptr), noWayland("WAYLAND_DISPLAY", nullptr),
+      noPlatform("QT_QPA_PLATFORM", nullptr);
   const auto run = qztest::RunProcess(args, "", SanitizerEnvironment());
   EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
   std::map<int, std::pair<int, std::string>> answers;

@@ -60,6 +60,7 @@ const char* const kUsage =
     "       kqfexport [--library FILE] export --config FILE [--archive NAME] [--title TEXT]\n"
     "                 [--index NAME=VALUE]... [--page FILE]... [FILE]...\n"
     "       kqfexport [--library FILE] batch --config FILE [--archive NAME] [--title TEXT] [--keep] FOLDER\n"
+    "       kqfexport [--library FILE] configure --config FILE\n"
     "       kqfexport --help | --version\n";
 
 const char* const kHelp =
@@ -71,11 +72,16 @@ const char* const kHelp =
     "  temp-path    the plug-in's temporary folder (command 120)\n"
     "  export       one document: the index values and page files given on the command line\n"
     "  batch FOLDER every document folder of a batch folder (see below)\n"
+    "  configure    the plug-in's configuration dialog (command 800) on the text of --config; Ok\n"
+    "               writes the edited text back into that file (a new file renamed over it, in the\n"
+    "               file's encoding), Cancel leaves it alone. The dialog needs a display (DISPLAY)\n"
+    "               or QT_QPA_PLATFORM naming a platform that works without one\n"
     "\n"
     "Options:\n"
     "  --library FILE     the plug-in; default: libqzkqfexport.so next to this program\n"
     "  --config FILE      the configuration text (\"<CONFIG>...</CONFIG>\"; UTF-8, or UTF-16 with a\n"
-    "                     byte-order mark), passed with command 110; needed by export and batch\n"
+    "                     byte-order mark), passed with command 110; needed by export, batch and\n"
+    "                     configure\n"
     "  --archive NAME     the archive name (command 130)\n"
     "  --title TEXT       the document's title (command 300); in a batch the default title is the\n"
     "                     name of the document's folder\n"
@@ -283,6 +289,9 @@ Options ParseArgs(int argc, char** argv) {
     allowed = {"--library", "--config", "--archive", "--title", "--keep"};
     if (positional.size() != 1) UsageError("batch needs exactly one folder");
     o.folder = positional[0];
+  } else if (o.command == "configure") {
+    allowed = {"--library", "--config"};
+    if (!positional.empty()) UsageError("unexpected argument " + positional[0]);
   } else if (o.command == "version" || o.command == "temp-path") {
     if (!positional.empty()) UsageError("unexpected argument " + positional[0]);
   } else {
@@ -292,7 +301,7 @@ Options ParseArgs(int argc, char** argv) {
     if (std::find(allowed.begin(), allowed.end(), option) == allowed.end())
       UsageError(option + " does not go with " + o.command);
   }
-  if ((o.command == "export" || o.command == "batch") && !configGiven) UsageError(o.command + " needs --config FILE");
+  if ((o.command == "export" || o.command == "batch" || o.command == "configure") && !configGiven) UsageError(o.command + " needs --config FILE");
   return o;
 }
 
@@ -572,6 +581,53 @@ int32_t ExportDocument(Plugin& plugin, const Document& d, const fs::path& temp, 
   return result;
 }
 
+// `configure`: the dialog of command 800 on the file's text. The plug-in answers with the text in
+// force on Cancel and with the dialog's new text on Ok, so a text that differs is written back, in
+// the file's encoding (UTF-16 with its byte-order mark stays so), by a new file renamed over the
+// old one; the same text leaves the file untouched. A message from 800 means the dialog could not
+// be shown.
+int RunConfigure(const Options& o) {
+  std::string bytes, error;
+  if (!ReadBytes(o.config, bytes, error)) {
+    std::cerr << "kqfexport: cannot read the configuration file: " << error << "\n";
+    return 2;
+  }
+  const bool utf16le = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+  const bool utf16be = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
+  std::u16string config;
+  if (!ReadConfig(o.config, config)) return 2;
+  Plugin plugin;
+  if (const int rc = Init(plugin, o); rc != 0) return rc;
+  if (plugin.Send(QZWE_CMD_SETCONFIG, config) != 0) {
+    std::cerr << "kqfexport: the plug-in refused the configuration text of " << o.config;
+    if (!plugin.Message().empty()) std::cerr << ": " << Utf8(plugin.Message());
+    std::cerr << "\n";
+    return 2;
+  }
+  const int32_t rc = plugin.Send(QZWE_CMD_CONFIGURE);
+  const std::u16string text = plugin.Output(), message = plugin.Message();
+  plugin.Send(QZWE_CMD_DONE);
+  if (rc != 0 || !message.empty()) {
+    std::cerr << "kqfexport: " << (message.empty() ? std::string("command 800 failed") : Utf8(message)) << "\n";
+    return 2;
+  }
+  if (text == config) {
+    std::printf("%s unchanged\n", o.config.c_str());
+    return 0;
+  }
+  std::string out;
+  if (utf16le || utf16be) out = (utf16le ? "\xFF\xFE" : "\xFE\xFF") + platform::WideToUtf16Bytes(text, utf16be);
+  else out = Utf8(text) + "\n";
+  struct stat st {};
+  const mode_t mode = ::stat(o.config.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  if (const int err = platform::ReplaceFileContent(o.config, out, mode, true); err != 0) {
+    std::cerr << "kqfexport: cannot write " << o.config << ": " << std::strerror(err) << "\n";
+    return 2;
+  }
+  std::printf("%s saved\n", o.config.c_str());
+  return 0;
+}
+
 int RunDocuments(Plugin& plugin, const Options& o, const std::u16string& config, const ConfigCheck& check,
                  const std::vector<Document>& docs) {
   {
@@ -648,6 +704,8 @@ int main(int argc, char** argv) {
     plugin.Send(QZWE_CMD_DONE);
     return rc;
   }
+
+  if (o.command == "configure") return RunConfigure(o);
 
   std::u16string config;
   if (!ReadConfig(o.config, config)) return 2;
