@@ -5,9 +5,12 @@
 
 #include <vector>
 
+#include "PeFixtures.h"
 #include "RasterCanvas.h"
+#include "TestSupport.h"
 #include "VYRInfoPanel.h"
 #include "XPGraphUtil.h"
+#include "CodePage.h"
 #include "qzVersionTools.h"
 #include "xpPages.h"
 
@@ -250,6 +253,31 @@ TEST(PageControl, PageBackgrounds) {
   sheet.PaintBackground(got, client);
   EXPECT_EQ(got.Pixel(0, 0), (Rgb{5, 6, 7}));
   EXPECT_EQ(got.Pixel(19, 29), (Rgb{50, 60, 70}));
+}
+
+// The version strings the strip's subject comes from, read from PE images built with the LLVM
+// tools: the first translation's table, values trimmed, missing ones empty.
+TEST(VersionStrings, FirstTranslationTrimmedAndUnknownWithoutResource) {
+  if (const std::string missing = qztest::PeToolsMissing(); !missing.empty()) GTEST_SKIP() << missing;
+  qztest::TempDir dir("qzvcl");
+  qztest::PeFixtureOptions options;
+  options.Strings = {{"CompanyName", " Kesta "}, {"FileDescription", "Probe\u00e4 library"}, {"Comment", "a note"}};
+  const std::string with = qztest::BuildPeFixture(dir.Path(), "with.dll", options);
+  TFileInfo info;
+  ASSERT_TRUE(GetFileVersionStrings(platform::Utf8ToWide(with), info));
+  EXPECT_EQ(info.CompanyName, u"Kesta");
+  EXPECT_EQ(info.FileDescription, u"Probe\u00e4 library");
+  EXPECT_EQ(info.Comment, u"a note");
+  EXPECT_EQ(info.ProductName, u"");
+
+  options.WithVersionResource = false;
+  const std::string without = qztest::BuildPeFixture(dir.Path(), "without.dll", options);
+  EXPECT_FALSE(GetFileVersionStrings(platform::Utf8ToWide(without), info));
+  EXPECT_EQ(info.CompanyName, u"Unknown");
+  EXPECT_EQ(info.Comment, u"Unknown");
+  EXPECT_FALSE(GetFileVersionStrings(u"/nonexistent/file.dll", info));
+  // This library's own file answers from the version record compiled in.
+  EXPECT_EQ(GetModuleDescription(), TqzLibraryVersion::FileInfo().FileDescription);
 }
 
 }  // namespace
