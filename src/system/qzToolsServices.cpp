@@ -96,6 +96,8 @@ std::string HostsFile() { return SystemRoot() + "etc/hosts"; }
 }
 
 bool ReadAll(int fd, std::string& data) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -164,14 +166,57 @@ struct LineFile {
   }
 };
 
-// Reads a system file; raises the file error when it cannot be read.
-LineFile ReadLineFile(const std::string& path) {
+// The bytes of a system file; raises the file error when it cannot be read.
+std::string ReadSystemFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) RaiseFileError(path, errno);
   platform::UniqueFd guard(fd);
   std::string bytes;
   if (!ReadAll(fd, bytes)) RaiseFileError(path, errno);
-  return LineFile::Parse(bytes);
+  return bytes;
+}
+
+// Calls `visit` with the text of every line (without its line end) until it returns false.
+// The encoding is only looked at when a line needs it (most files are plain ASCII).
+class Encoding {
+ public:
+  explicit Encoding(std::string_view bytes) : bytes_(bytes) {}
+  bool Utf8() {
+    if (!known_) {
+      utf8_ = platform::IsValidUtf8(bytes_);
+      known_ = true;
+    }
+    return utf8_;
+  }
+  UnicodeString Decode(std::string_view text) { return Utf8() ? platform::Utf8ToWide(text) : platform::AnsiToWide(text); }
+
+ private:
+  std::string_view bytes_;
+  bool known_ = false, utf8_ = true;
+};
+
+template <class Visit>
+void ForEachLine(std::string_view bytes, Visit&& visit) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  const char* const begin = bytes.data();
+  size_t start = 0;
+  while (start < bytes.size()) {
+    // The line ends at the first LF or CR (memchr finds either quickly).
+    const size_t left = bytes.size() - start;
+    const char* lf = static_cast<const char*>(std::memchr(begin + start, '\n', left));
+    const size_t upToLf = lf ? static_cast<size_t>(lf - (begin + start)) : left;
+    const char* cr = static_cast<const char*>(std::memchr(begin + start, '\r', upToLf));
+    const size_t end = start + (cr ? static_cast<size_t>(cr - (begin + start)) : upToLf);
+    if (!visit(bytes.substr(start, end - start))) return;
+    start = end + (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n' ? 2 : 1);
+  }
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 constexpr int kLockAttempts = 200;
@@ -246,21 +291,40 @@ bool TqzToolsProcess::StopService(const UnicodeString& Service) { return Control
 
 int32_t GetServicesPort(const AnsiString& Typ) {
   const AnsiString name = AsciiUpperStr(Typ);
-  const LineFile file = ReadLineFile(ServicesFile());
-  for (const LineFile::Line& raw : file.Lines) {
-    AnsiString line = platform::WideToAnsi(file.Decode(raw.Text));
-    for (char& c : line) {
+  const std::string bytes = ReadSystemFile(ServicesFile());
+  Encoding encoding(bytes);
+  int32_t port = -1;
+  ForEachLine(bytes, [&](std::string_view raw) {
+    // Lines in plain ASCII are read as they are; others pass through the code page first.
+    AnsiString converted;
+    std::string_view line = raw;
+    if (!IsAscii(raw)) {
+      converted = platform::WideToAnsi(encoding.Decode(raw));
+      line = converted;
+    }
+    auto blank = [](char c) { return c == ' ' || c == '\t' || static_cast<unsigned char>(c) <= 32; };
+    size_t start = 0;
+    while (start < line.size() && blank(line[start])) ++start;
+    size_t end = start;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    // The first word: up to the first blank (a tab counts as one), trimmed.
+    std::string_view first = line.substr(start, end - start);
+    while (!first.empty() && static_cast<unsigned char>(first.back()) <= 32) first.remove_suffix(1);
+    if (first.empty() || first.size() != name.size()) return true;
+    for (size_t i = 0; i < first.size(); ++i) {
+      if (AsciiUpper(first[i]) != name[i]) return true;
+    }
+    AnsiString rest(line.substr(start + name.size()));
+    for (char& c : rest) {
       if (c == '\t') c = ' ';
     }
-    line = platform::Trim(line);
-    const AnsiString first = line.substr(0, line.find(' '));
-    if (first.empty() || AsciiUpperStr(first) != name) continue;
-    const AnsiString rest = platform::Trim(std::string_view(line).substr(name.size()));
-    const AnsiString port = platform::Trim(std::string_view(rest).substr(0, rest.find('/')));
-    const int64_t value = StrToIntDefEx(port, -1, 0);
-    return (value < INT32_MIN || value > INT32_MAX) ? -1 : static_cast<int32_t>(value);
-  }
-  return -1;
+    rest = platform::Trim(rest);
+    const AnsiString text = platform::Trim(std::string_view(rest).substr(0, rest.find('/')));
+    const int64_t value = StrToIntDefEx(text, -1, 0);
+    port = (value < INT32_MIN || value > INT32_MAX) ? -1 : static_cast<int32_t>(value);
+    return false;
+  });
+  return port;
 }
 
 int32_t TqzToolsProcess::GetServicesPort(const UnicodeString& Typ) { return ::GetServicesPort(platform::WideToAnsi(Typ)); }
@@ -302,29 +366,48 @@ bool TqzToolsProcess::SetHostSettings(const UnicodeString& Address, const Unicod
 
 bool TqzToolsProcess::GetHostSettings(const UnicodeString& Host, UnicodeString& Address) {
   const UnicodeString wanted = UpperCaseStr(platform::Trim(Host));
-  const LineFile file = ReadLineFile(HostsFile());
+  const std::string bytes = ReadSystemFile(HostsFile());
   if (wanted.empty()) return false;
-  for (const LineFile::Line& raw : file.Lines) {
-    UnicodeString line = file.Decode(raw.Text);
-    const size_t comment = line.find(u'#');
-    if (comment != UnicodeString::npos) line.resize(comment);
-    std::vector<UnicodeString> words;
+  // A name in plain ASCII compares byte by byte (ASCII letters only change case by case
+  // mapping); anything else through the case mapping.
+  std::string wantedAscii;
+  for (char16_t c : wanted) wantedAscii.push_back(c < 0x80 ? static_cast<char>(c) : '\0');
+  if (!IsAscii(wantedAscii) || wantedAscii.find('\0') != std::string::npos) wantedAscii.clear();
+  Encoding encoding(bytes);
+  bool found = false;
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+  auto sameName = [&](std::string_view word) {
+    if (!wantedAscii.empty() && IsAscii(word)) {
+      if (word.size() != wantedAscii.size()) return false;
+      for (size_t i = 0; i < word.size(); ++i) {
+        if (AsciiUpper(word[i]) != wantedAscii[i]) return false;
+      }
+      return true;
+    }
+    return UpperCaseStr(encoding.Decode(word)) == wanted;
+  };
+  ForEachLine(bytes, [&](std::string_view line) {
+    line = line.substr(0, line.find('#'));
+    std::string_view address;
     size_t i = 0;
-    while (i < line.size()) {
-      while (i < line.size() && (IsBlankOrTab(line[i]) || line[i] == u'\v' || line[i] == u'\f')) ++i;
+    for (int index = 0; i < line.size(); ++index) {
+      while (i < line.size() && space(line[i])) ++i;
       size_t end = i;
-      while (end < line.size() && !(IsBlankOrTab(line[end]) || line[end] == u'\v' || line[end] == u'\f')) ++end;
-      if (end > i) words.push_back(line.substr(i, end - i));
+      while (end < line.size() && !space(line[end])) ++end;
+      if (end == i) break;
+      const std::string_view word = line.substr(i, end - i);
+      if (index == 0) {
+        address = word;
+      } else if (sameName(word)) {
+        Address = encoding.Decode(address);
+        found = true;
+        return false;
+      }
       i = end;
     }
-    for (size_t w = 1; w < words.size(); ++w) {
-      if (UpperCaseStr(words[w]) == wanted) {
-        Address = words[0];
-        return true;
-      }
-    }
-  }
-  return false;
+    return true;
+  });
+  return found;
 }
 
 // ---- Data-link files -------------------------------------------------------------------------

@@ -128,7 +128,8 @@ TEST_F(SystemFilesTest, HostsLookupMatchesWholeNamesOnly) {
             "10.1.2.3   myhost.local   myhost  # a comment naming otherhost\n"
             "192.168.0.1\tgateway\tGW\n"
             "   \n"
-            "::1 ip6-localhost ip6-loopback\n");
+            "::1 ip6-localhost ip6-loopback\n"
+            "10.5.5.5 b\xC3\xBC" "cher.example\n");
   struct Case {
     const char16_t* host;
     const char16_t* address;  // nullptr: not found
@@ -138,6 +139,7 @@ TEST_F(SystemFilesTest, HostsLookupMatchesWholeNamesOnly) {
       {u"host", nullptr},         {u"local", nullptr},            {u"commented", nullptr},
       {u"otherhost", nullptr},    {u"10.1.2.3", nullptr},         {u"127.0", nullptr},
       {u"", nullptr},
+      {u"B\u00dcCHER.example", u"10.5.5.5"}, {u"bucher.example", nullptr},
   };
   for (const Case& c : cases) {
     UnicodeString address = u"unchanged";
