@@ -476,6 +476,16 @@ int64_t TqzConfigManager::ExecCommand(const UnicodeString& sql, const TqzParams&
 void TqzConfigManager::WithCreationLock(const std::function<void()>& body) {
   std::lock_guard<std::recursive_mutex> guard(DatabaseLock);
   if (!online_ || !ADOConnection) throw Exception(u"not connected");
+  // Held already by an enclosing body (a bulk write such as an import): run inside it.
+  if (creationDepth_ > 0) {
+    body();
+    return;
+  }
+  struct Depth {
+    int& depth;
+    explicit Depth(int& d) : depth(d) { ++depth; }
+    ~Depth() { --depth; }
+  };
   if (mariaDb_) {
     const Variant name(UnicodeString(u"qzcfg.") + Table());
     {
@@ -487,6 +497,7 @@ void TqzConfigManager::WithCreationLock(const std::function<void()>& body) {
       TqzQuery q(*this, u"SELECT RELEASE_LOCK(CONCAT(DATABASE(), '.', :LOCKNAME)) AS RELEASED", {{u"LOCKNAME", name}});
     };
     try {
+      Depth depth(creationDepth_);
       body();
     } catch (...) {
       try {
@@ -505,6 +516,7 @@ void TqzConfigManager::WithCreationLock(const std::function<void()>& body) {
     try {
       ++statements_;
       ADOConnection->Execute(u"DELETE FROM " + Table() + u" WHERE 1 = 0");
+      Depth depth(creationDepth_);
       body();
       ADOConnection->CommitTrans();
     } catch (...) {

@@ -24,6 +24,11 @@
 //   qzConfigManagerXml.cpp     node values and child lists as XML configuration texts, key
 //                              parts, the namespace test and the short display path
 //   qzConfigManagerExport.cpp  export of a subtree as a plain document or a package
+//   qzConfigManagerDelete.cpp  deletion of a tree or of a node's values, with backup files
+//   qzConfigManagerMaintenance.cpp  rename, search, in-store backups, locale settings
+//   qzConfigManagerImport.cpp  package import (files and zip archives) and package information
+//   qzConfigManagerServices.cpp the service registry: instance tokens, ready states, service
+//                              addresses and tokens, change-event registration, permissions
 //
 // Error convention of the public operations: on success Message is emptied; on an exception
 // Message takes its text, the operation gives its failure result, the connection is checked
@@ -70,6 +75,22 @@
 //    at the end, streaming the document (one node's values held at a time): a failing export
 //    (store, disk) leaves an older file untouched and reports false. A failed value read or child
 //    listing fails the export instead of leaving parts out of it.
+//  * DeleteConfigTree collects the subtree at most 256 levels deep (else an error, nothing
+//    deleted) and deletes its rows, children before their nodes, one statement each inside one
+//    transaction: a failure deletes nothing. DeleteNodeProperties writes its backup into the
+//    installation's backup folder (GetBackupPath), as DeleteConfigTree does.
+//  * Renaming drops the renaming process's cache entries of the old path and of every path below
+//    it. Search matches "*" and "%" as wildcards and every other character literally (also "_"
+//    and "\"): the pattern is escaped by "!" with ESCAPE '!' on every database.
+//  * Import checks every file before it writes anything: a package whose "Hash" does not match
+//    (over the four header texts as written), a release that is too new, a zip item whose name
+//    is empty, absolute or holds "..", or an item larger than MaxPackageItemSize fails the whole
+//    import with nothing written. Zip items are read into memory by their base name; items that
+//    are not ".xml" files are skipped.
+//  * Service registry: a service whose program is another one matches a publishing instance by
+//    port only when that port is above 0 and the service stores a "RootPort"; stored instance
+//    counts are read as at most 1024. The local machine in fallback addresses is "localhost".
+//    PublishPermissionObjects answers true once both listings succeeded.
 //  * Package dates ("PackageDate", "Date") are written "yyyy-mm-dd hh:nn:ss" with a fixed ":"
 //    and "-", so the "Hash" over the header texts verifies on every machine.
 //  * The tick source and the pauses of the open loop and of the rebuild are injectable for tests
@@ -91,6 +112,8 @@
 
 #include "Database.h"
 #include "Exceptions.h"
+#include "FormatSettings.h"
+#include "XmlDocument.h"
 #include "StringList.h"
 #include "Text.h"
 #include "Variant.h"
@@ -154,6 +177,25 @@ struct TProperty {
 };
 using TProperties = std::vector<TProperty>;
 
+// One hit of Search: the row's id, the value's name (empty for a node), the visible key of the
+// node (for a value: of the node holding it) and a snippet of the row's text.
+struct TSearchResult {
+  TIdType Id;
+  UnicodeString Name;
+  UnicodeString Key;
+  UnicodeString Value;
+};
+using TSearchResults = std::vector<TSearchResult>;
+
+// One node of a package file, for display before an import.
+struct TqzPackageNode {
+  UnicodeString NodeName;  // prepared key form
+  bool Complete = true;
+  bool RootNode = false;   // the root of its "Content"
+  bool HasSubNodes = false;
+  TWideStringArray Properties;
+};
+
 enum TContextHelpArea : uint8_t { CH_System, CH_Customer, CH_None };
 
 // Called with the visible key (of a node, or of a node and "/" and a value) being worked on.
@@ -162,6 +204,22 @@ using TProgressCallBackProc = std::function<void(const UnicodeString&)>;
 enum TqzExportFormatVersion : uint8_t { qzEFV_Unknown, qzEFV_V1_2, qzEFV_V1_3, qzEFV_V1_4, qzEFV_V1_5 };
 
 enum TqzPackageDescriptionType : uint8_t { qzPDT_Unknown, qzPDT_PlainText, qzPDT_MarkDown, qzPDT_RichText };
+
+// The header of an export or package file.
+struct Tn7PackageInformation {
+  UnicodeString FileName;
+  TIdType Id;
+  TIdType Hash;
+  UnicodeString Name;
+  TDateTime Date = 0;
+  bool IsPackage = false;
+  TqzVersion Version{};
+  TqzVersion ReleaseRequired{};
+  TqzExportFormatVersion FormatVersion = qzEFV_Unknown;
+  UnicodeString Description;
+  TqzPackageDescriptionType DescriptionType = qzPDT_Unknown;
+  std::vector<TqzPackageNode> NodeList;
+};
 
 // The connection-check thread: about once a second it counts a tick, and every AdoCheckInterval
 // ticks it calls CheckCallBackProc. Terminate() wakes it at once.
@@ -347,6 +405,49 @@ class TqzConfigManager {
   // A date-time as "yyyy-mm-dd hh:nn:ss" with a fixed "-" and ":".
   static UnicodeString PackageDateText(TDateTime Value);
 
+  // ---- Deletion with backups -----------------------------------------------------------------
+  bool DeleteConfigTree(const UnicodeString& Key);
+  bool DeleteNodeProperties(const UnicodeString& Key);
+
+  // ---- Rename, search, in-store backups, locale settings ---------------------------------------
+  bool RenameKeyById(const TIdType& KeyId, const UnicodeString& NewName);
+  bool RenameKey(const UnicodeString& Key, const UnicodeString& NewName);
+  // MaxHits 0 or less: no limit.
+  bool Search(const UnicodeString& Value, int32_t MaxHits, TSearchResults& Results);
+  // Copies the named values of Key into a new dated node below "/kesta/Classes/Backups", after
+  // pruning the older non-persistent backups to MaxBackups (no pruning for a negative MaxBackups).
+  bool CreateBackup(const UnicodeString& Key, const TStrings& Properties, const UnicodeString& Comment,
+                    int32_t MaxBackups, bool Persistent);
+  // The user's locale settings with the formats and separators kept in the store's locale node
+  // (missing ones are written there from the locale first).
+  platform::TFormatSettings GetN7FormatSettings();
+
+  // ---- Package import and information -------------------------------------------------------
+  // Imports an export or package file, or every ".xml" item of a ".zip" archive; true when every
+  // file was imported.
+  bool Import(const UnicodeString& RootKey, const UnicodeString& FileName, UnicodeString& InfoText,
+              const TProgressCallBackProc& CallBack, bool Overwrite, bool UploadPackageData, bool OnlyNodeCallback,
+              bool KeepUserContent, bool IgnoreReleaseWarning);
+  Tn7PackageInformation GetPackageInformation(platform::XmlDocument& XMLDoc);
+  Tn7PackageInformation GetPackageInformation(const UnicodeString& FileName);
+  Tn7PackageInformation GetPackageDetails(const UnicodeString& FileName, bool IncludeProperties);
+  bool GetPackageDetails(const UnicodeString& FileName, bool& IsPackage, UnicodeString& InfoText,
+                         UnicodeString& InfoTextType, UnicodeString& PackageName, UnicodeString& PackageVersion,
+                         UnicodeString& PackageId, std::vector<TqzPackageNode>& NodeList);
+  // Largest item of a zip archive that Import unpacks (bytes).
+  uint64_t MaxPackageItemSize = uint64_t{256} << 20;
+
+  // ---- Service registry ------------------------------------------------------------------------
+  bool PublishPermissionObjects(const UnicodeString& SourcePath, const UnicodeString& PermissionObject,
+                                bool SingleInstance, bool CheckActiveState);
+  bool PublishInstanceToken(const TIdType& Token, int32_t InstanceId, int32_t InstancePort);
+  bool PublishReadyState(int32_t InstanceId);
+  bool ResetReadyStates(int32_t ClusterNode);
+  int32_t CheckReadyStates(int32_t ClusterNode);
+  bool RegisterServiceToChangeEvent(const UnicodeString& ChangeEvent, const UnicodeString& InstanceToken);
+  UnicodeString GetServiceUrl(TqzEnterpriseService Service, int32_t ClusterNode, int32_t InstanceId);
+  UnicodeString GetServiceToken(TqzEnterpriseService Service, int32_t ClusterNode, int32_t InstanceId);
+
   // ---- Diagnostics ----------------------------------------------------------------------------
   // Statements this object has sent: all of them, and those that wrote (INSERT, UPDATE, DELETE).
   struct TqzStatementCounts {
@@ -441,6 +542,13 @@ class TqzConfigManager {
   // "%", "_" and "!" escaped by "!" for a LIKE pattern with ESCAPE '!'.
   static UnicodeString EscapeLike(const UnicodeString& text);
   class TqzExportWriter;
+  // The header of a loaded file into Info; false (Message set) for a wrong root or a hash that
+  // does not match.
+  bool ReadPackageInformation(platform::XmlDocument& XMLDoc, Tn7PackageInformation& Info);
+  // Local time as "yyyymmddhhnnsszzz" (backup names).
+  static UnicodeString StampText(TDateTime Value);
+  // The ids of every row below the node (children after their node), at most 256 levels deep.
+  void CollectSubtreeIds(const TIdType& nodeId, std::vector<TIdType>& ids, int level);
 
   // ---- Values ----------------------------------------------------------------------------------
   bool WriteValue(const UnicodeString& Key, const UnicodeString& VarName, const Variant& Value,
@@ -474,6 +582,7 @@ class TqzConfigManager {
   bool dialectKnown_ = false;
   bool mariaDb_ = false;          // MariaDB/MySQL: named locks
   bool sqlite_ = false;           // SQLite: write transactions
+  int creationDepth_ = 0;         // WithCreationLock bodies running (the lock is held)
   enum class Fold : uint8_t { Exact, Ascii, Unicode };
   std::atomic<Fold> fold_{Fold::Exact};
   // Cache indexes: comparison key -> slot, id -> slots, free slots in order.

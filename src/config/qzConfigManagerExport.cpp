@@ -308,10 +308,10 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
     }
     const bool v12 = format == qzEFV_V1_2;
 
-    // The 1.2 text rule: in UTF-8 files each byte of the text's UTF-8 form becomes the character
-    // the ANSI code page gives it.
+    // The 1.2 text rule: each byte of the text's UTF-8 form becomes the character the ANSI code
+    // page gives it. UTF-16 files get it too: every reader decodes 1.2 texts this way whatever
+    // the encoding, so a plain text would come back changed.
     auto encodeText = [&](const UnicodeString& text) -> UnicodeString {
-      if (utf16) return text;
       const std::string bytes = CodeUnitUtf8(text);
       UnicodeString out;
       out.reserve(bytes.size());
