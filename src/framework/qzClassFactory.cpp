@@ -1,14 +1,16 @@
-// TqzClassFactory: construction with the registry overrides, the global instance and the option
-// texts of the TLS component. The store reads and the console tools are in
+// TqzClassFactory: construction with the registry overrides, the global instance, and the
+// option texts of the TLS component (TqzIndy readers). The store reads and the console tools are in
 // qzClassFactoryStore.cpp, the syslog client in qzClassFactoryLog.cpp.
 #include "qzClassFactory.h"
 
 #include <functional>
 
 #include "CodePage.h"
+#include "Syslog.h"
 #include "Exceptions.h"
 #include "Variant.h"
 #include "qzCipher.h"
+#include "qzNet.h"
 #include "qzRegistry.h"
 #include "qzToolsEvo2.h"
 
@@ -71,16 +73,24 @@ TqzClassFactory::TqzClassFactory() {
     return platform::AnsiToWide(TqzCipher::DecodeLogon(platform::WideToAnsi(VarToStr(v))));
   });
   r.Read(u"Method", Variant(u"TLSv1_2"), c.SSL.Method,
-         [](const Variant& v) { return TqzIndyOptions::GetSSLMethod(VarToStr(v)); });
+         [](const Variant& v) { return TqzIndy::GetSSLMethod(VarToStr(v)); });
   r.Read(u"SSLVersions", Variant(u"[TLSv1_2]"), c.SSL.SSLVersions,
-         [](const Variant& v) { return TqzIndyOptions::GetSSLVersions(VarToStr(v)); });
+         [](const Variant& v) { return TqzIndy::GetSSLVersions(VarToStr(v)); });
   r.Read(u"Mode", Variant(u"Both"), c.SSL.Mode,
-         [](const Variant& v) { return TqzIndyOptions::GetSSLMode(VarToStr(v)); });
+         [](const Variant& v) { return TqzIndy::GetSSLMode(VarToStr(v)); });
   r.Read(u"VerifyMode", Variant(u""), c.SSL.VerifyMode,
-         [](const Variant& v) { return TqzIndyOptions::GetSSLVerifyMode(VarToStr(v)); });
+         [](const Variant& v) { return TqzIndy::GetSSLVerifyMode(VarToStr(v)); });
 }
 
 TqzClassFactory::~TqzClassFactory() = default;
+
+std::unique_ptr<platform::SyslogClient> TqzClassFactory::CreateSysLogClient() const {
+  auto client = std::make_unique<platform::SyslogClient>();
+  client->Host = platform::WideToUtf8(SysLogClientOptions.Server);
+  client->Port = SysLogClientOptions.Port;
+  client->ReceiveTimeOut = SysLogClientOptions.ReceiveTimeOut;
+  return client;
+}
 
 // ---- The global instance ---------------------------------------------------------------------
 
@@ -93,7 +103,7 @@ TqzClassFactory* TqzGlobalClassFactory::get() {
 
 // ---- Option texts ------------------------------------------------------------------------------
 
-TIdSSLVersion TqzIndyOptions::GetSSLMethod(const UnicodeString& Method) {
+TIdSSLVersion TqzIndy::GetSSLMethod(const UnicodeString& Method) {
   static const struct {
     const char16_t* text;
     TIdSSLVersion version;
@@ -106,7 +116,7 @@ TIdSSLVersion TqzIndyOptions::GetSSLMethod(const UnicodeString& Method) {
   throw Exception(u"unknown TLS version '" + Method + u"'");
 }
 
-TIdSSLVersions TqzIndyOptions::GetSSLVersions(const UnicodeString& Versions) {
+TIdSSLVersions TqzIndy::GetSSLVersions(const UnicodeString& Versions) {
   UnicodeString text;
   for (char16_t ch : Versions)
     if (ch != u'[' && ch != u']') text.push_back(ch);
@@ -122,7 +132,7 @@ TIdSSLVersions TqzIndyOptions::GetSSLVersions(const UnicodeString& Versions) {
   return result;
 }
 
-TIdSSLMode TqzIndyOptions::GetSSLMode(const UnicodeString& Mode) {
+TIdSSLMode TqzIndy::GetSSLMode(const UnicodeString& Mode) {
   const UnicodeString upper = UpperCaseStr(Mode);
   if (upper == u"UNASSIGNED") return sslmUnassigned;
   if (upper == u"CLIENT") return sslmClient;
@@ -130,7 +140,7 @@ TIdSSLMode TqzIndyOptions::GetSSLMode(const UnicodeString& Mode) {
   return sslmServer;
 }
 
-TIdSSLVerifyModeSet TqzIndyOptions::GetSSLVerifyMode(const UnicodeString& Mode) {
+TIdSSLVerifyModeSet TqzIndy::GetSSLVerifyMode(const UnicodeString& Mode) {
   if (Mode.empty()) return TIdSSLVerifyModeSet{sslvrfPeer};
   const UnicodeString upper = UpperCaseStr(Mode);
   TIdSSLVerifyModeSet result;
@@ -140,6 +150,6 @@ TIdSSLVerifyModeSet TqzIndyOptions::GetSSLVerifyMode(const UnicodeString& Mode) 
   return result;
 }
 
-TIdIPVersion TqzIndyOptions::GetIPVersion(const AnsiString& IP) {
+TIdIPVersion TqzIndy::GetIPVersion(const AnsiString& IP) {
   return IP.find(':') != AnsiString::npos ? Id_IPv6 : Id_IPv4;
 }

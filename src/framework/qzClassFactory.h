@@ -206,22 +206,5 @@ class TqzGlobalClassFactory {
 };
 extern TqzGlobalClassFactory GlobalClassFactory;
 
-// ---- Option texts of the TLS component -------------------------------------------------------
-// Each upper-cases its text first (UpperCaseStr); nothing is trimmed.
-class TqzIndyOptions {
- public:
-  TqzIndyOptions() = delete;
-  // "SSLV2", "SSLV23", "SSLV3", "TLSV1", "TLSV1_1", "TLSV1_2", "TLSV1_3"; any other text raises
-  // Exception("unknown TLS version '<text>'").
-  static TIdSSLVersion GetSSLMethod(const UnicodeString& Method);
-  // "[" and "]" removed, split at ",", each piece through GetSSLMethod (so a piece with a blank
-  // raises). An empty text (or one of only brackets) gives {TLSv1_2, TLSv1_3}.
-  static TIdSSLVersions GetSSLVersions(const UnicodeString& Versions);
-  // "UNASSIGNED", "SERVER", "CLIENT", "BOTH"; any other text gives sslmServer.
-  static TIdSSLMode GetSSLMode(const UnicodeString& Mode);
-  // The flags whose names ("VRFPEER", "VRFFAILIFNOPEERCERT", "VRFCLIENTONCE") the text contains
-  // anywhere; an empty text gives {sslvrfPeer}.
-  static TIdSSLVerifyModeSet GetSSLVerifyMode(const UnicodeString& Mode);
-  // Id_IPv6 when the text contains ":", else Id_IPv4.
-  static TIdIPVersion GetIPVersion(const AnsiString& IP);
-};
+// The option texts of the TLS component are read by TqzIndy (qzNet.h): GetSSLMethod,
+// GetSSLVersions, GetSSLMode, GetSSLVerifyMode and GetIPVersion, defined in qzClassFactory.cpp.

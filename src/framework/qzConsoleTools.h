@@ -22,25 +22,102 @@
 //
 // Named mutexes are flock locks on lock files (src/platform/NamedMutex.h); a name registered by
 // a process stays taken until it is closed or the process ends. Ownership is the process's.
+//
+// The service log (qzConsoleToolsLog.cpp). Log formats an entry into one line, keeps the line in
+// the last-500 lists and queues a record; a writer thread takes the queue every 100 ms and sends
+// each record to the daily log file, to a syslog server (UDP, RFC 3164), as an SNMPv1 trap and to
+// the console (ANSI colours when standard output is a terminal). Log does no I/O and never waits
+// for the writer: it holds the queue lock only to queue.
+//   * Log files are UTF-8 (no byte-order mark), one line per entry ending in CR LF:
+//     <LogFile>-yyyymmdd.txt, continued in <LogFile>-yyyymmdd-1.txt, -2, ... once a file has
+//     reached 100 MiB (tested at the writer's first pass and then every 1000 records).
+//   * The queue is bounded (MaxQueueSize records, default 100000). When it is full, the oldest
+//     queued debug or trace record is dropped, and only when none is queued the oldest record of
+//     any kind; drops are counted (DroppedCount) and reported as one warning line once the writer
+//     has taken the queue again.
+//   * Every field that the writer thread reads while callers may change it is atomic or locked
+//     (TqzLockedValue); the counters are atomic, and the "today" counters are reset by exactly
+//     one thread after local midnight. Log leaves Message alone (callers on other threads own it).
+//   * ParseLogFile skips the lines it cannot read and counts them in ParseSkippedLines, so one
+//     broken line never makes a file unreadable.
+//   * SNMP traps need SNMPServer and SNMPPort: with an empty server or port 0 nothing is sent.
+//
+// The document log (qzConsoleToolsDocLog.cpp) writes rows into "qz_log" and "qz_meta" on the
+// caller's thread; the metadata of one document is replaced in one transaction.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "StringList.h"
+#include "SysUtils.h"
 #include "Text.h"
 #include "Variant.h"
+#include "qzClassFactory.h"
+#include "qzTypes.h"
+
+namespace platform {
+class DbConnection;
+}
+
+// A value that one thread may set while another reads it.
+template <class T>
+class TqzLockedValue {
+ public:
+  TqzLockedValue() = default;
+  TqzLockedValue(T v) : value_(std::move(v)) {}
+  TqzLockedValue& operator=(T v) {
+    std::lock_guard lock(mutex_);
+    value_ = std::move(v);
+    return *this;
+  }
+  TqzLockedValue(const TqzLockedValue&) = delete;
+  TqzLockedValue& operator=(const TqzLockedValue&) = delete;
+  T Get() const {
+    std::lock_guard lock(mutex_);
+    return value_;
+  }
+  operator T() const { return Get(); }
+
+ private:
+  mutable std::mutex mutex_;
+  T value_{};
+};
+
+// One queued log entry.
+struct TqzLogRecord {
+  TDateTime TimeStamp = 0;  // local, or UTC in GMT mode
+  UnicodeString Address;
+  TqzLogInfoType LogInfoType = qzLog_Unknown;
+  UnicodeString LogType;  // the type word as written in the line
+  UnicodeString Text;
+  UnicodeString DocId;
+  UnicodeString StackId;
+  UnicodeString User;
+  UnicodeString Application;
+  TqzMetaData MetaData;
+};
 
 class TqzConsoleTools {
  public:
-  TqzConsoleTools() = default;
-  virtual ~TqzConsoleTools() = default;
+  // Starts the log's writer thread. GMTDateTime: time stamps in UTC instead of local time.
+  explicit TqzConsoleTools(bool GMTDateTime = false);
+  // Stops the writer after it has written everything queued.
+  virtual ~TqzConsoleTools();
+  TqzConsoleTools(const TqzConsoleTools&) = delete;
+  TqzConsoleTools& operator=(const TqzConsoleTools&) = delete;
 
   // ---- Fields -------------------------------------------------------------------------------
   UnicodeString Message;               // text of the last error
   UnicodeString DefaultStartParamIni;  // optional ini file with default start parameters
-  UnicodeString ServerName;            // display name (console title)
+  TqzLockedValue<UnicodeString> ServerName;  // display name (console title, SNMP traps)
   int32_t InstanceId = 0;
 
   // ---- The command line ---------------------------------------------------------------------
@@ -110,4 +187,163 @@ class TqzConsoleTools {
   // True when the name exists: released when this process holds it (a name held by another
   // process stays held); false when nobody holds it.
   bool CloseMutex(const UnicodeString& MutexName);
+
+  // ---- Service log: fields ------------------------------------------------------------------
+  AnsiString Version = "4.4.0";
+  std::atomic<uint32_t> isysErrors{0}, isysWarnings{0}, isysCriticals{0};
+  std::atomic<uint32_t> isysErrorsToday{0}, isysWarningsToday{0}, isysCriticalsToday{0};
+  std::atomic<int32_t> LogLevel{4};  // 0 nothing ... 5 everything
+  std::atomic<uint64_t> LogCount{0};  // calls of Log
+  std::atomic<uint64_t> DocLogCount{0};  // rows written into qz_log by this object
+  TqzLockedValue<UnicodeString> LogFile;  // stem of the log file names (folder + name)
+  std::atomic<bool> LogToFile{true};
+  TqzLockedValue<UnicodeString> ActiveLogFile;  // full name of the file being written
+  std::atomic<int32_t> LogFileNumber{0};
+  std::atomic<TDateTime> LogFileDate{0};
+  std::atomic<int32_t> MaxIntLog{500};
+  std::atomic<int32_t> MaxQueueSize{100000};
+  std::atomic<uint64_t> DroppedCount{0};  // records dropped because the queue was full
+  std::atomic<bool> AsService{false};  // true: no console output
+  AnsiString InstanceToken;
+  TqzLockedValue<UnicodeString> ServerTechName;
+  UnicodeString MutexName;
+  TDateTime StartDate = 0;
+  std::atomic<TDateTime> CheckDate{0};
+  std::atomic<bool> SysLogActive{false};
+  TqzLockedValue<UnicodeString> SysLogServer{u"localhost"};
+  std::atomic<int32_t> SysLogPort{514};
+  std::atomic<TIdSyslogFacility> SysLogFacility{sfLocalUseZero};
+  std::atomic<int32_t> SysLogLevel{2};
+  std::atomic<uint32_t> SysLogTimeOut{2000};
+  std::atomic<bool> SNMPActive{false};
+  TqzLockedValue<UnicodeString> SNMPServer;
+  std::atomic<int32_t> SNMPPort{0};
+  uint32_t ParseSkippedLines = 0;  // lines the last ParseLogFile could not read
+
+  // ---- Document log: fields -----------------------------------------------------------------
+  std::atomic<bool> WriteDocLogDatabase{true};
+  std::atomic<bool> WriteDocMetaDatabase{false};
+  std::atomic<int32_t> DocLogRetention{30};  // days; 0 keeps every row
+  std::atomic<int32_t> DocLogLevel{4};
+  // The upper-cased "META_" columns of qz_log found by the last row written.
+  std::vector<UnicodeString> DocLogMetaFields() const;
+  // The connection of the document log (the installation's, taken at construction).
+  void SetDocLogConnectionString(const UnicodeString& ConnectionString);
+
+  // ---- Service log: lines -------------------------------------------------------------------
+  // The line: "dd.mm.yy hh:nn:ss-zzz" (":" the process's time separator), blank, the address
+  // padded with blanks to 15 (with ShortenIPV6Address an address over 15 characters becomes its
+  // first 12 + "..."), blank, the type cut to 10 and padded with dots to 10, ": ", the message
+  // with CR LF and LF written as blanks.
+  static UnicodeString CreateLogTextW(const UnicodeString& Typ, const UnicodeString& Msg, TDateTime TimeStamp,
+                                      const UnicodeString& Address, bool ShortenIPV6Address);
+  static UnicodeString CreateLogTextW(TqzLogInfoType Typ, const UnicodeString& Msg, TDateTime TimeStamp,
+                                      const UnicodeString& Address, bool ShortenIPV6Address);
+  // The same line as 8-bit text: type and message in UTF-8, the rest in the ANSI code page.
+  static AnsiString CreateLogText(const UnicodeString& Typ, const UnicodeString& Msg, TDateTime TimeStamp,
+                                  const UnicodeString& Address, bool ShortenIPV6Address);
+  static AnsiString CreateLogText(TqzLogInfoType Typ, const UnicodeString& Msg, TDateTime TimeStamp,
+                                  const UnicodeString& Address, bool ShortenIPV6Address);
+  static UnicodeString GetLogTypeText(TqzLogInfoType Typ);
+  static TqzLogInfoType GetLogTypeFromText(const UnicodeString& Typ);
+  // Level filter: 5 and more lets everything pass; otherwise a type passes from its minimum
+  // (error, critical 1; warning, note 2; debug, blob, meta, subject, unknown 4; trace 5; others 3).
+  static bool IsLogTypeEnabled(int32_t Level, TqzLogInfoType Typ);
+
+  // ---- Service log: logging -----------------------------------------------------------------
+  // The line (address not shortened), or empty when LogLevel filters the entry out. A time stamp
+  // of 0 means now. Errors that name an access violation become critical entries.
+  UnicodeString Log(const UnicodeString& Typ, const UnicodeString& Msg, const UnicodeString& Address = u"",
+                    TDateTime TimeStamp = 0, TqzLogOriginType Origin = qzLOT_System);
+  UnicodeString Log(TqzLogInfoType Typ, const UnicodeString& Msg, const UnicodeString& Address = u"",
+                    TDateTime TimeStamp = 0, TqzLogOriginType Origin = qzLOT_System);
+  static TqzLogInfoType SelectLogType(bool Selection, TqzLogInfoType LogTypeTrue, TqzLogInfoType LogTypeFalse);
+  // The last MaxIntLog lines of all entries / of error and critical entries, oldest first.
+  void GetIntLog(TStrings& Lines) const;
+  void GetIntErrorLog(TStrings& Lines) const;
+  bool ClearIntLog();
+  // Records queued and not yet taken by the writer.
+  size_t QueuedRecordCount() const;
+  // Waits (at most TimeoutMs) until the writer has handled every record queued before the call.
+  bool WaitForWriter(uint32_t TimeoutMs);
+  // Callbacks for other parts: a status line ("status") and a typed line about this machine.
+  void WStringStatusCallbackProc(const UnicodeString& CurNode);
+  void WStringLogCallbackProc(const UnicodeString& Typ, const UnicodeString& Msg);
+
+  // ---- Service log: parsing -----------------------------------------------------------------
+  // One line of either layout (see the .cpp); EConvertError when its time is no time (also a
+  // time text shorter than "hh:nn:ss-zzz").
+  static TqzLogRecord ParseLogLine(const AnsiString& Line);
+  static TqzLogRecord ParseLogLineW(const UnicodeString& Line);
+  // The same; Complete tells whether the line had its ":" after the type (a cut line has not).
+  static TqzLogRecord ParseLogLineW(const UnicodeString& Line, bool& Complete);
+  // Adds the messages of the file's entries that LogLevel lets pass (error, critical 1; warning 2;
+  // debug 4; trace 5; others 3) to LogList, at most MaxRecords (0: all). False when the file does
+  // not exist. Lines that cannot be read are skipped and counted in ParseSkippedLines.
+  bool ParseLogFile(const UnicodeString& LogFile, TStrings& LogList, int32_t MaxRecords, int32_t LogLevel);
+  static int32_t ParseLogFileMinimum(TqzLogInfoType Typ);
+
+  // ---- Service log: counters ----------------------------------------------------------------
+  uint32_t SysErrors();
+  uint32_t SysWarnings();
+  uint32_t SysCriticals();
+  uint32_t SysErrorsToday();
+  uint32_t SysWarningsToday();
+  uint32_t SysCriticalsToday();
+  // Resets the "today" counters after a change of the local date; true when it did.
+  bool CheckErrWarnReset();
+  // Whole seconds since StartDate, at least 1.
+  uint32_t GetServiceUpTime();
+
+  // ---- Document log -------------------------------------------------------------------------
+  // Writes one row into qz_log (when DocLogCreate is on) and, when DocMetaCreate is on, the
+  // document's metadata into qz_meta (create: added; modify: replaced in one transaction;
+  // delete: removed). True only when a qz_log row was written; every error gives false.
+  bool DocLog(const UnicodeString& LogTypeStr, const UnicodeString& Msg, TIdType& DocId, TIdType& StackId,
+              const UnicodeString& Address, const UnicodeString& User, const UnicodeString& Application,
+              const TqzMetaData& MetaData, TqzLogInfoType LogType);
+  // Filtered by DocLogLevel first (true without writing when filtered out).
+  bool DocLog(TqzLogInfoType LogType, const UnicodeString& Msg, TIdType& DocId, TIdType& StackId,
+              const UnicodeString& Address, const UnicodeString& User, const UnicodeString& Application,
+              const TqzMetaData& MetaData);
+
+  // The console line of a record: cut to 146 + "..." above 149 characters, CR LF added, wrapped
+  // in the ANSI colour of its type when Colours is set.
+  static AnsiString ConsoleLine(TqzLogInfoType Typ, const UnicodeString& Line, bool Colours);
+  // The syslog severity of a type (critical 2, error 3, warning 4, note 5, debug 7, others 6).
+  static int32_t SysLogSeverityOf(TqzLogInfoType Typ);
+
+  // The writer thread.
+  class TqzLogThread;
+
+ private:
+  friend class TqzLogThread;
+  TDateTime CurrentTime() const;
+  UnicodeString GetActiveLogFileName(TDateTime Now) const;
+  int32_t FindLastLogFileNumber() const;
+  void Enqueue(TqzLogRecord&& Record);
+  // Moves the queue into Records; the number dropped since the last call goes to Dropped.
+  void TakeQueuedRecords(std::list<TqzLogRecord>& Records, uint64_t& Dropped);
+  void LoadDocLogSettings();
+  platform::DbConnection& DocLogConnection();
+  bool DocLogWrite(const UnicodeString& LogTypeStr, const UnicodeString& Msg, const TIdType& DocId,
+                   const TIdType& StackId, const UnicodeString& Address, const UnicodeString& User,
+                   const UnicodeString& Application, const TqzMetaData& MetaData, TqzLogInfoType LogType);
+  void WriteDocMeta(const UnicodeString& DocId, const TqzMetaData& MetaData, TqzLogInfoType LogType);
+
+  mutable std::mutex LogLock;  // guards the queue and the two line lists
+  int StdOutputHandle = 1;
+  UnicodeString ConnectionString;
+  bool UseGMTDateTime = false;
+  TStringList IntLog, IntErrorLog;
+  std::list<TqzLogRecord> LogQueue;
+  std::deque<std::list<TqzLogRecord>::iterator> lowPriority_;  // queued debug/trace records, oldest first
+  uint64_t droppedSinceTake_ = 0;
+  uint64_t queuedTotal_ = 0;          // records queued (LogLock)
+  uint64_t handledTotal_ = 0;         // records taken and handled by the writer (LogLock)
+  std::condition_variable handled_;   // signalled after each pass of the writer
+  mutable std::mutex docLogLock_;
+  std::vector<UnicodeString> docLogMetaFields_;
+  std::unique_ptr<platform::DbConnection> docLogConnection_;
+  std::unique_ptr<TqzLogThread> LogThread;
 };

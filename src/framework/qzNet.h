@@ -22,6 +22,7 @@
 #include "StringList.h"
 #include "Exceptions.h"
 #include "Text.h"
+#include "qzClassFactory.h"
 #include "Variant.h"
 #include "qzCipher.h"
 #include "qzGenerics.h"
@@ -173,4 +174,20 @@ class TqzIndy {
                              AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);
   static AnsiString HTTPPost(const UnicodeString& AUrl, const AnsiString& ContentStr,
                              const UnicodeString& ContentType, int32_t& ResponseCode);
+
+  // ---- Option texts of the TLS component (qzClassFactory.cpp) ----------------------------------
+  // Each upper-cases its text first (UpperCaseStr); nothing is trimmed.
+  // "SSLV2", "SSLV23", "SSLV3", "TLSV1", "TLSV1_1", "TLSV1_2", "TLSV1_3"; any other text raises
+  // Exception("unknown TLS version '<text>'") (never a silent fall-back to another version).
+  static TIdSSLVersion GetSSLMethod(const UnicodeString& Method);
+  // "[" and "]" removed, split at ",", each piece through GetSSLMethod (so a piece with a blank
+  // raises). An empty text (or one of only brackets) gives {TLSv1_2, TLSv1_3}.
+  static TIdSSLVersions GetSSLVersions(const UnicodeString& Versions);
+  // "UNASSIGNED", "SERVER", "CLIENT", "BOTH"; any other text gives sslmServer.
+  static TIdSSLMode GetSSLMode(const UnicodeString& Mode);
+  // The flags whose names ("VRFPEER", "VRFFAILIFNOPEERCERT", "VRFCLIENTONCE") the text contains
+  // anywhere; an empty text gives {sslvrfPeer}: the peer is verified.
+  static TIdSSLVerifyModeSet GetSSLVerifyMode(const UnicodeString& Mode);
+  // Id_IPv6 when the text contains ":", else Id_IPv4.
+  static TIdIPVersion GetIPVersion(const AnsiString& IP);
 };

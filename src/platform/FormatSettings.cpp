@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <atomic>
 #include <mutex>
 
 namespace platform {
@@ -96,6 +97,12 @@ std::unique_ptr<TFormatSettings>& SettingsSlot() {
   return slot;
 }
 
+// The time separator of the settings in force; 0 until they are first built.
+std::atomic<char16_t>& TimeSeparatorCache() {
+  static std::atomic<char16_t> separator{0};
+  return separator;
+}
+
 }  // namespace
 
 TFormatSettings InvariantFormatSettings() {
@@ -169,18 +176,28 @@ TFormatSettings FormatSettingsForLocale(const std::string& localeName) {
 TFormatSettings GetFormatSettings() {
   std::lock_guard<std::mutex> lock(SettingsMutex());
   auto& slot = SettingsSlot();
-  if (!slot) slot = std::make_unique<TFormatSettings>(FormatSettingsForLocale(ProcessLocaleName()));
+  if (!slot) {
+    slot = std::make_unique<TFormatSettings>(FormatSettingsForLocale(ProcessLocaleName()));
+    TimeSeparatorCache() = slot->TimeSeparator;
+  }
   return *slot;
 }
 
 void SetFormatSettings(const TFormatSettings& settings) {
   std::lock_guard<std::mutex> lock(SettingsMutex());
   SettingsSlot() = std::make_unique<TFormatSettings>(settings);
+  TimeSeparatorCache() = settings.TimeSeparator;
 }
 
 void ResetFormatSettings() {
   std::lock_guard<std::mutex> lock(SettingsMutex());
   SettingsSlot() = std::make_unique<TFormatSettings>(FormatSettingsForLocale(ProcessLocaleName()));
+  TimeSeparatorCache() = SettingsSlot()->TimeSeparator;
+}
+
+char16_t CurrentTimeSeparator() {
+  const char16_t cached = TimeSeparatorCache().load();
+  return cached != 0 ? cached : GetFormatSettings().TimeSeparator;
 }
 
 }  // namespace platform

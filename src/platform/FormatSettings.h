@@ -41,5 +41,8 @@ TFormatSettings GetFormatSettings();
 void SetFormatSettings(const TFormatSettings& settings);
 // Rebuilds the process-wide settings from the process locale.
 void ResetFormatSettings();
+// The process-wide time separator, read without copying the settings (for hot paths such as
+// the service log's lines).
+char16_t CurrentTimeSeparator();
 
 }  // namespace platform

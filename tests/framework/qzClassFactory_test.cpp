@@ -10,6 +10,7 @@
 #include "Exceptions.h"
 #include "TestSupport.h"
 #include "qzCipher.h"
+#include "qzNet.h"
 
 namespace {
 
@@ -164,13 +165,13 @@ TEST(ClassFactory, TlsOptionTexts) {
     SCOPED_TRACE(platform::WideToUtf8(m.text));
     if (m.expected < 0) {
       try {
-        TqzIndyOptions::GetSSLMethod(m.text);
+        TqzIndy::GetSSLMethod(m.text);
         ADD_FAILURE() << "accepted";
       } catch (const Exception& e) {
         EXPECT_EQ(e.Message, u"unknown TLS version '" + std::u16string(m.text) + u"'");
       }
     } else {
-      EXPECT_EQ(TqzIndyOptions::GetSSLMethod(m.text), m.expected);
+      EXPECT_EQ(TqzIndy::GetSSLMethod(m.text), m.expected);
     }
   }
 
@@ -190,9 +191,9 @@ TEST(ClassFactory, TlsOptionTexts) {
   for (const auto& v : versions) {
     SCOPED_TRACE(platform::WideToUtf8(v.text));
     if (v.refused) {
-      EXPECT_THROW(TqzIndyOptions::GetSSLVersions(v.text), Exception);
+      EXPECT_THROW(TqzIndy::GetSSLVersions(v.text), Exception);
     } else {
-      EXPECT_EQ(TqzIndyOptions::GetSSLVersions(v.text), v.expected);
+      EXPECT_EQ(TqzIndy::GetSSLVersions(v.text), v.expected);
     }
   }
 
@@ -201,7 +202,7 @@ TEST(ClassFactory, TlsOptionTexts) {
     TIdSSLMode expected;
   } modes[] = {{u"Unassigned", sslmUnassigned}, {u"server", sslmServer}, {u"CLIENT", sslmClient},
                {u"Both", sslmBoth},             {u"either", sslmServer}, {u" Both", sslmServer}};
-  for (const auto& m : modes) EXPECT_EQ(TqzIndyOptions::GetSSLMode(m.text), m.expected);
+  for (const auto& m : modes) EXPECT_EQ(TqzIndy::GetSSLMode(m.text), m.expected);
 
   struct VerifyCase {
     const char16_t* text;
@@ -212,12 +213,12 @@ TEST(ClassFactory, TlsOptionTexts) {
       {u"[sslvrfClientOnce]", {sslvrfClientOnce}},
       {u"none", {}},
   };
-  for (const auto& v : verify) EXPECT_EQ(TqzIndyOptions::GetSSLVerifyMode(v.text), v.expected);
+  for (const auto& v : verify) EXPECT_EQ(TqzIndy::GetSSLVerifyMode(v.text), v.expected);
 
-  EXPECT_EQ(TqzIndyOptions::GetIPVersion("::1"), Id_IPv6);
-  EXPECT_EQ(TqzIndyOptions::GetIPVersion("fe80::1%eth0"), Id_IPv6);
-  EXPECT_EQ(TqzIndyOptions::GetIPVersion("127.0.0.1"), Id_IPv4);
-  EXPECT_EQ(TqzIndyOptions::GetIPVersion(""), Id_IPv4);
+  EXPECT_EQ(TqzIndy::GetIPVersion("::1"), Id_IPv6);
+  EXPECT_EQ(TqzIndy::GetIPVersion("fe80::1%eth0"), Id_IPv6);
+  EXPECT_EQ(TqzIndy::GetIPVersion("127.0.0.1"), Id_IPv4);
+  EXPECT_EQ(TqzIndy::GetIPVersion(""), Id_IPv4);
 }
 
 }  // namespace
