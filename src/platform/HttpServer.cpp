@@ -1,6 +1,8 @@
 #include "HttpServer.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/sendfile.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/stat.h>
@@ -19,6 +21,8 @@
 #include <ctime>
 #include <limits>
 #include <list>
+#include <span>
+#include <type_traits>
 
 namespace platform {
 
@@ -217,7 +221,8 @@ struct Conn {
 
 struct HttpServerState {
   HttpServerConfig config;
-  HttpHandler handler;
+  std::mutex handlerMutex;
+  std::shared_ptr<const HttpHandler> handler;  // replaced as a whole by SetHandler
   std::shared_ptr<asio::ssl::context> tls;
   std::mutex mutex;
   std::condition_variable idle;
@@ -260,9 +265,16 @@ template <class Stream>
 beast::error_code WriteAll(Conn& conn, Stream& stream, const HttpServerConfig& config,
                            std::string_view a, std::string_view b = {}) {
   SetDeadline(stream, config.ReadTimeoutMs);
-  std::array<asio::const_buffer, 2> buffers{asio::buffer(a.data(), a.size()),
-                                            asio::buffer(b.data(), b.size())};
-  return RunOp(conn, [&](auto handler) { asio::async_write(stream, buffers, handler); });
+  // Empty pieces are left out: a stream that writes only the first buffer of a sequence would
+  // report an empty first piece as a write of nothing and end the whole write there.
+  std::array<asio::const_buffer, 2> buffers;
+  size_t count = 0;
+  for (std::string_view piece : {a, b})
+    if (!piece.empty()) buffers[count++] = asio::buffer(piece.data(), piece.size());
+  if (count == 0) return {};
+  return RunOp(conn, [&](auto handler) {
+    asio::async_write(stream, std::span<const asio::const_buffer>(buffers.data(), count), handler);
+  });
 }
 
 std::string ErrorAnswer(int code, bool close) {
@@ -356,6 +368,53 @@ bool IsMalformed(const beast::error_code& ec) {
   static const auto& httpErrors = beast::error_code(http::error::bad_target).category();
   return ec.category() == httpErrors && ec != http::error::end_of_stream &&
          ec != http::error::partial_message;
+}
+
+// Plain TCP: the header, then the file straight from the page cache with sendfile(). The
+// connection's own thread waits for the socket with poll(), at most the read time-out per stall,
+// and gives up early when the server stops.
+beast::error_code SendFilePlain(HttpServerState& state, tcp::socket& socket, const std::string& head,
+                                int fd, uint64_t size) {
+  beast::error_code ec;
+  socket.native_non_blocking(true, ec);
+  if (ec) return ec;
+  const int s = socket.native_handle();
+  const uint32_t limitMs = state.config.ReadTimeoutMs == 0 ? 60000 : state.config.ReadTimeoutMs;
+  auto waitWritable = [&]() -> beast::error_code {
+    pollfd p{s, POLLOUT, 0};
+    for (uint32_t waited = 0;;) {
+      const int r = ::poll(&p, 1, 200);
+      if (r > 0) return {};
+      if (r < 0 && errno != EINTR) return beast::error_code(errno, boost::system::system_category());
+      waited += 200;
+      if (state.stopping) return beast::error_code(asio::error::operation_aborted);
+      if (waited >= limitMs) return beast::error_code(beast::error::timeout);
+    }
+  };
+  size_t sent = 0;
+  while (sent < head.size()) {
+    const ssize_t n = ::send(s, head.data() + sent, head.size() - sent, MSG_NOSIGNAL | (size > 0 ? MSG_MORE : 0));
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (auto e = waitWritable()) return e;
+    } else if (!(n < 0 && errno == EINTR)) {
+      return beast::error_code(errno, boost::system::system_category());
+    }
+  }
+  off_t offset = 0;
+  while (static_cast<uint64_t>(offset) < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(size - static_cast<uint64_t>(offset), 1u << 30));
+    const ssize_t n = ::sendfile(s, fd, &offset, want);
+    if (n > 0) continue;
+    if (n == 0) return beast::error_code(asio::error::eof);  // the file shrank: the answer is cut
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (auto e = waitWritable()) return e;
+    } else if (errno != EINTR) {
+      return beast::error_code(errno, boost::system::system_category());
+    }
+  }
+  return {};
 }
 
 struct FileCloser {
@@ -462,7 +521,12 @@ void ServeRequests(HttpServerState& state, Conn& conn, Stream& stream, HttpConte
     HttpResponseInfo response;
     bool failed = false;
     try {
-      if (state.handler) state.handler(context, request, response);
+      std::shared_ptr<const HttpHandler> handler;
+      {
+        std::lock_guard lock(state.handlerMutex);
+        handler = state.handler;
+      }
+      if (handler && *handler) (*handler)(context, request, response);
       else response.Code = 404;
     } catch (...) {
       failed = true;
@@ -485,7 +549,12 @@ void ServeRequests(HttpServerState& state, Conn& conn, Stream& stream, HttpConte
     }
     const bool bodyless = head || response.Code == 204 || response.Code == 304 || response.Code < 200;
     if (bodyless) ec = WriteAll(conn, stream, config, headText);
-    else if (file.fd >= 0) ec = SendFile(conn, stream, config, headText, file.fd, length);
+    else if (file.fd >= 0) {
+      if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+        ec = SendFilePlain(state, LowestSocket(stream), headText, file.fd, length);
+      else
+        ec = SendFile(conn, stream, config, headText, file.fd, length);
+    }
     else ec = WriteAll(conn, stream, config, headText, response.Body);
     if (ec || !keepAlive) return;
   }
@@ -568,21 +637,22 @@ std::shared_ptr<asio::ssl::context> MakeTlsContext(const HttpTlsOptions& tls) {
     throw Exception(("TLS: " + what + detail).c_str());
   };
   // Versions: from the lowest to the highest one named, leaving out those between that are not.
-  auto number = [](TlsVersion v) -> int {
+  auto number = [](ServerTlsVersion v) -> int {
     switch (v) {
-      case TlsVersion::SSLv3: return SSL3_VERSION;
-      case TlsVersion::TLSv1: return TLS1_VERSION;
-      case TlsVersion::TLSv1_1: return TLS1_1_VERSION;
-      case TlsVersion::TLSv1_2: return TLS1_2_VERSION;
+      case ServerTlsVersion::SSLv3: return SSL3_VERSION;
+      case ServerTlsVersion::TLSv1: return TLS1_VERSION;
+      case ServerTlsVersion::TLSv1_1: return TLS1_1_VERSION;
+      case ServerTlsVersion::TLSv1_2: return TLS1_2_VERSION;
+      case ServerTlsVersion::TLSv1_3: return TLS1_3_VERSION;
       default: return 0;
     }
   };
-  std::vector<TlsVersion> versions = tls.Versions;
-  if (versions.empty()) versions = {TlsVersion::TLSv1_2};
+  std::vector<ServerTlsVersion> versions = tls.Versions;
+  if (versions.empty()) versions = {ServerTlsVersion::TLSv1_2};
   bool any = false;
   int low = INT_MAX, high = 0;
   for (auto v : versions) {
-    if (v == TlsVersion::SSLv23) any = true;
+    if (v == ServerTlsVersion::SSLv23) any = true;
     const int n = number(v);
     if (n == 0) continue;
     low = std::min(low, n);
@@ -592,14 +662,14 @@ std::shared_ptr<asio::ssl::context> MakeTlsContext(const HttpTlsOptions& tls) {
     if (high == 0) fail("no usable protocol version");
     SSL_CTX_set_min_proto_version(ctx, low);
     SSL_CTX_set_max_proto_version(ctx, high == TLS1_2_VERSION ? 0 : high);
-    auto named = [&](TlsVersion v) {
+    auto named = [&](ServerTlsVersion v) {
       for (auto x : versions)
         if (x == v) return true;
       return false;
     };
     long off = 0;
-    if (low < TLS1_VERSION && high > TLS1_VERSION && !named(TlsVersion::TLSv1)) off |= SSL_OP_NO_TLSv1;
-    if (low < TLS1_1_VERSION && high > TLS1_1_VERSION && !named(TlsVersion::TLSv1_1))
+    if (low < TLS1_VERSION && high > TLS1_VERSION && !named(ServerTlsVersion::TLSv1)) off |= SSL_OP_NO_TLSv1;
+    if (low < TLS1_1_VERSION && high > TLS1_1_VERSION && !named(ServerTlsVersion::TLSv1_1))
       off |= SSL_OP_NO_TLSv1_1;
     SSL_CTX_set_options(ctx, off);
   }
@@ -681,13 +751,20 @@ HttpServer::HttpServer(HttpServerConfig config) : config_(std::move(config)) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
-void HttpServer::SetHandler(HttpHandler handler) { handler_ = std::move(handler); }
+void HttpServer::SetHandler(HttpHandler handler) {
+  handler_ = std::move(handler);
+  if (shared_) {
+    auto copy = std::make_shared<const HttpHandler>(handler_);
+    std::lock_guard lock(shared_->handlerMutex);
+    shared_->handler = std::move(copy);
+  }
+}
 
 void HttpServer::Start() {
   if (active_) return;
   auto state = std::make_shared<HttpServerState>();
   state->config = config_;
-  state->handler = handler_;
+  state->handler = std::make_shared<const HttpHandler>(handler_);
   if (config_.Tls.Active) state->tls = MakeTlsContext(config_.Tls);
   auto listener = std::make_unique<HttpServerListener>();
   std::vector<HttpBinding> bindings = config_.Bindings;

@@ -51,8 +51,8 @@
 //
 // TLS (HttpTlsOptions.Active): certificate chain file, private key (PEM, optionally encrypted with
 // Password), CA file and folder for verifying clients, verify mode and depth, cipher list for TLS
-// 1.2 and below, and the accepted protocol versions. TLS 1.3 is accepted whenever TLS 1.2 is
-// (it is newer than every version the options can name).
+// 1.2 and below, and the accepted protocol versions. TLS 1.3 is accepted whenever TLS 1.2 is.
+// SSLv2 is not offered by OpenSSL and is ignored.
 #pragma once
 
 #include <atomic>
@@ -79,7 +79,7 @@ struct HttpBinding {
 };
 
 // TLS protocol versions a server accepts.
-enum class TlsVersion { SSLv2, SSLv23, SSLv3, TLSv1, TLSv1_1, TLSv1_2 };
+enum class ServerTlsVersion { SSLv2, SSLv23, SSLv3, TLSv1, TLSv1_1, TLSv1_2, TLSv1_3 };
 
 struct HttpTlsOptions {
   bool Active = false;
@@ -94,7 +94,7 @@ struct HttpTlsOptions {
   bool FailIfNoPeerCert = false;  // refuse clients without a certificate
   bool ClientOnce = false;        // ask for it only on the first handshake
   // Accepted versions; SSLv23 stands for "every version OpenSSL allows". Empty: TLS 1.2 and up.
-  std::vector<TlsVersion> Versions;
+  std::vector<ServerTlsVersion> Versions;
 };
 
 struct HttpServerConfig {
@@ -200,6 +200,8 @@ class HttpServer {
 
   // The configuration; changes take effect at the next Start().
   HttpServerConfig& Config() { return config_; }
+  // Registers the handler; on a running server it takes over from the next request on
+  // (without a handler every request is answered 404).
   void SetHandler(HttpHandler handler);
 
   // Binds every binding and starts accepting. Raises ESocketError when a binding cannot be bound

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,46 @@ TEST(HttpServerLayer, FilesStayInsideTheirFolder) {
   EXPECT_EQ(platform::PercentDecodeOnce("%252e"), "%2e");
 }
 
+// Files go out whole, over one kept-alive connection, and HEAD answers carry the length only.
+void ExpectFilesServed(const std::string& scheme, int port, const std::vector<std::string>& tlsArgs) {
+  qztest::TempDir dir("httpfiles");
+  std::mt19937_64 rng(5);
+  const std::string big = qztest::RandomBytes(rng, 3 * 1024 * 1024 + 17);
+  qztest::WriteFile(dir.Path() + "/big.bin", big);
+  qztest::WriteFile(dir.Path() + "/empty.bin", "");
+  const std::string base = scheme + "://127.0.0.1:" + std::to_string(port) + "/file?" + dir.Path();
+  std::vector<std::string> argv = {"curl", "-s", "-v", "-o", dir.Path() + "/a", "-o", dir.Path() + "/b",
+                                   "-o", dir.Path() + "/c", base + "/big.bin", base + "/big.bin",
+                                   base + "/empty.bin"};
+  argv.insert(argv.begin() + 1, tlsArgs.begin(), tlsArgs.end());
+  auto r = qztest::RunProcess(argv);
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(qztest::ReadFile(dir.Path() + "/a") == big);
+  EXPECT_TRUE(qztest::ReadFile(dir.Path() + "/b") == big);
+  EXPECT_EQ(qztest::ReadFile(dir.Path() + "/c"), "");
+  EXPECT_NE(r.Err.find("Re-using existing connection"), std::string::npos);
+  argv = {"curl", "-s", "-I", base + "/big.bin"};
+  argv.insert(argv.begin() + 1, tlsArgs.begin(), tlsArgs.end());
+  r = qztest::RunProcess(argv);
+  EXPECT_NE(r.Out.find("Content-Length: " + std::to_string(big.size()) + "\r\n"), std::string::npos) << r.Out;
+}
+
+void ServeFiles(HttpContext&, HttpRequestInfo& request, HttpResponseInfo& response) {
+  if (request.Path != "/file") return;
+  response.ContentType = "application/octet-stream";
+  response.ServeFile(request.Query);
+}
+
+TEST(HttpServerLayer, ServesFilesWhole) {
+  HttpServer server(Loopback());
+  server.SetHandler(ServeFiles);
+  server.Start();
+  ExpectFilesServed("http", server.Port(), {});
+  HttpResponseInfo response;
+  EXPECT_THROW(response.ServeFile("/no/such/file"), EInOutError);
+  EXPECT_THROW(response.ServeFile("/tmp"), EInOutError);
+}
+
 class HttpServerTls : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -240,7 +281,7 @@ TEST_F(HttpServerTls, ServesCurlAndRefusesOldProtocols) {
   config.Tls.CertFile = cert_;
   config.Tls.KeyFile = key_;
   config.Tls.Password = "s3cret";
-  config.Tls.Versions = {platform::TlsVersion::TLSv1_2};
+  config.Tls.Versions = {platform::ServerTlsVersion::TLSv1_2};
   HttpServer server(config);
   server.SetHandler([](HttpContext& context, HttpRequestInfo&, HttpResponseInfo& response) {
     response.Body = context.Tls ? "tls" : "plain";
@@ -263,6 +304,10 @@ TEST_F(HttpServerTls, ServesCurlAndRefusesOldProtocols) {
                            "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(r.Out.find("HTTP/1.1 200 OK") != std::string::npos, c.accepted) << c.version << r.Err;
   }
+  server.SetHandler(ServeFiles);
+  server.Stop();
+  server.Start();
+  ExpectFilesServed("https", server.Port(), {"--cacert", cert_});
   // A wrong key password fails at start, with a clear message.
   config.Tls.Password = "wrong";
   HttpServer bad(config);
