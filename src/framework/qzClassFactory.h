@@ -39,6 +39,7 @@ class TqzConfigManager;
 namespace platform {
 class SyslogClient;
 class HttpClient;
+class HttpServer;
 }
 
 // ---- Component enumerations ----------------------------------------------------------------
@@ -190,6 +191,7 @@ class TqzClassFactory {
   // CreateHttpServer and CreateHttpClient are declared below by the HTTP units.
   // A new HTTP client for requests to ServerUrl, set up from HttpClientOptions (qzClassFactoryHttpClient.cpp).
   std::unique_ptr<platform::HttpClient> CreateHttpClient(const UnicodeString& ServerUrl) const;
+  std::unique_ptr<platform::HttpServer> CreateHttpServer(int32_t Port, bool Activate);  // qzNetServerFactory.cpp
 };
 
 // The one factory of the loaded library: created on first use, freed at unload.

@@ -27,6 +27,8 @@
 #include "qzCipher.h"
 #include "qzGenerics.h"
 #include "qzTypes.h"
+#include "qzNetMinify.h"
+#include "qzNetServer.h"
 
 // A request of TqzIndy's client that got no complete answer (no connection, time-out, TLS
 // failure, a body cut short); the message is the transport's description.
@@ -55,7 +57,7 @@ using TqzHTTPProgressProc =
 
 using TqzStyleDefinition = TqzDictionary<UnicodeString, Variant>;
 
-class TqzNet {
+class TqzNet : public TqzNetWebText {
  public:
   TqzNet() = delete;
 
@@ -137,7 +139,7 @@ class TqzNet {
                                   int32_t& AResponseCode);
 };
 
-class TqzIndy {
+class TqzIndy : public TqzIndyServer {
  public:
   TqzIndy() = delete;
 
