@@ -49,12 +49,6 @@ const VerbEntry kVerbs[] = {
     {qzHC_Purge, "PURGE", true},        {qzHC_View, "VIEW", true},
 };
 
-template <class Map>
-void ListNames(const Map& map, TStringList& list) {
-  list.Clear();
-  for (const auto& [key, entry] : map) list.Add(platform::AnsiToWide(entry.Name));
-}
-
 // gzip (deflate with a 15-bit window and the gzip wrapper) at a zlib level.
 AnsiString Gzip(const AnsiString& data, int level) {
   z_stream zs{};
@@ -107,7 +101,7 @@ std::chrono::system_clock::time_point FromDateTime(TDateTime value) {
 
 }  // namespace
 
-// ---- TqzHTTPResponse ----
+// ---- TqzHTTPHeaderMap, TqzHTTPResponse ----
 
 TqzHTTPResponse::TqzHTTPResponse() = default;
 
@@ -121,17 +115,20 @@ void TqzHTTPResponse::Clear() {
   FContentStream.clear();
 }
 
-AnsiString TqzHTTPResponse::GetHeader(const UnicodeString& Item) const {
+AnsiString TqzHTTPHeaderMap::GetHeader(const UnicodeString& Item) const {
   return FHeader.GetValue(UpperCaseStr(Item), TqzHTTPHeader{}).Value;
 }
 
-void TqzHTTPResponse::SetHeader(const UnicodeString& Item, const AnsiString& Value) {
+void TqzHTTPHeaderMap::SetHeader(const UnicodeString& Item, const AnsiString& Value) {
   FHeader.AddOrSetValue(UpperCaseStr(Item), TqzHTTPHeader{platform::WideToAnsi(Item), Value});
 }
 
-void TqzHTTPResponse::GetHeaderList(TStringList& List) const { ListNames(FHeader, List); }
+void TqzHTTPHeaderMap::GetHeaderList(TStringList& List) const {
+  List.Clear();
+  for (const auto& [key, entry] : FHeader) List.Add(platform::AnsiToWide(entry.Name));
+}
 
-void TqzHTTPResponse::GetHeaderList(std::unique_ptr<TStringList>& List) const {
+void TqzHTTPHeaderMap::GetHeaderList(std::unique_ptr<TStringList>& List) const {
   if (!List) List = std::make_unique<TStringList>();
   GetHeaderList(*List);
 }
@@ -182,20 +179,6 @@ void TqzHTTPRequest::Clear() {
   FContentStream.clear();
 }
 
-AnsiString TqzHTTPRequest::GetHeader(const UnicodeString& Item) const {
-  return FHeader.GetValue(UpperCaseStr(Item), TqzHTTPHeader{}).Value;
-}
-
-void TqzHTTPRequest::SetHeader(const UnicodeString& Item, const AnsiString& Value) {
-  FHeader.AddOrSetValue(UpperCaseStr(Item), TqzHTTPHeader{platform::WideToAnsi(Item), Value});
-}
-
-void TqzHTTPRequest::GetHeaderList(TStringList& List) const { ListNames(FHeader, List); }
-
-void TqzHTTPRequest::GetHeaderList(std::unique_ptr<TStringList>& List) const {
-  if (!List) List = std::make_unique<TStringList>();
-  GetHeaderList(*List);
-}
 
 void TqzHTTPRequest::GetQueryList(TStringList& List) const {
   List.Clear();

@@ -57,10 +57,27 @@ struct TqzHTTPHeaderEntry {
   AnsiString Value;
 };
 
-class TqzHTTPResponse {
+// The header map of both objects: entries under the upper-cased name.
+class TqzHTTPHeaderMap {
  public:
   using TqzHTTPHeader = TqzHTTPHeaderEntry;
 
+  // The value stored for that name (compared after upper-casing), or the empty text.
+  AnsiString GetHeader(const UnicodeString& Item) const;
+  // Stores the entry under the upper-cased name, replacing an earlier one; Name keeps Item.
+  void SetHeader(const UnicodeString& Item, const AnsiString& Value);
+  // Empties List and appends every header's Name; an absent list is created for the caller.
+  void GetHeaderList(TStringList& List) const;
+  void GetHeaderList(std::unique_ptr<TStringList>& List) const;
+  // The header map: upper-cased name -> entry.
+  const TqzDictionary<UnicodeString, TqzHTTPHeader>& Headers() const { return FHeader; }
+
+ protected:
+  TqzDictionary<UnicodeString, TqzHTTPHeader> FHeader{100};
+};
+
+class TqzHTTPResponse : public TqzHTTPHeaderMap {
+ public:
   TqzHTTPResponse();
 
   int32_t Code = 200;
@@ -76,25 +93,15 @@ class TqzHTTPResponse {
   // Empties the headers, sets Code to 0, clears ContentType, ContentEncoding and ContentText and
   // truncates the content stream; CharSet stays.
   void Clear();
-  AnsiString GetHeader(const UnicodeString& Item) const;
-  void SetHeader(const UnicodeString& Item, const AnsiString& Value);
-  // Empties List and appends every header's Name; an absent list is created for the caller.
-  void GetHeaderList(TStringList& List) const;
-  void GetHeaderList(std::unique_ptr<TStringList>& List) const;
-  // The header map: upper-cased name -> entry.
-  const TqzDictionary<UnicodeString, TqzHTTPHeader>& Headers() const { return FHeader; }
 
  private:
-  TqzDictionary<UnicodeString, TqzHTTPHeader> FHeader{100};
   UnicodeString FContentEncoding;
   AnsiString FRawHeader;
   std::stringstream FContentStream;
 };
 
-class TqzHTTPRequest {
+class TqzHTTPRequest : public TqzHTTPHeaderMap {
  public:
-  using TqzHTTPHeader = TqzHTTPHeaderEntry;
-
   TqzHTTPRequest();
 
   UnicodeString ContentType;
@@ -129,11 +136,6 @@ class TqzHTTPRequest {
   // Empties the headers, clears ContentType, ContentEncoding and ContentText and truncates the
   // content stream; verb, URI parts, query values and authentication stay.
   void Clear();
-  AnsiString GetHeader(const UnicodeString& Item) const;
-  void SetHeader(const UnicodeString& Item, const AnsiString& Value);
-  void GetHeaderList(TStringList& List) const;
-  void GetHeaderList(std::unique_ptr<TStringList>& List) const;
-  const TqzDictionary<UnicodeString, TqzHTTPHeader>& Headers() const { return FHeader; }
 
   // Query values, keyed by the lower-cased name.
   void GetQueryList(TStringList& List) const;
@@ -147,7 +149,6 @@ class TqzHTTPRequest {
 
  private:
   friend class TqzIndyServer;
-  TqzDictionary<UnicodeString, TqzHTTPHeader> FHeader{100};
   AnsiString FCommandStr;
   TqzHTTPCommands FCommand = qzHC_Unknown;
   TqzHTTPAuthentication FAuthentication;

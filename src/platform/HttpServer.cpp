@@ -417,6 +417,19 @@ beast::error_code SendFilePlain(HttpServerState& state, tcp::socket& socket, con
   return {};
 }
 
+// A read of the request that failed: a body over the limit (declared or found while reading)
+// gets 413 and the rest is drained for a moment; a request the parser refused gets 400; a
+// connection that closed, reset or timed out gets nothing.
+template <class Stream>
+void AnswerReadError(Conn& conn, Stream& stream, const HttpServerConfig& config, const beast::error_code& ec) {
+  if (ec == http::error::body_limit) {
+    WriteAll(conn, stream, config, ErrorAnswer(413, true));
+    Linger(conn, stream);
+  } else if (IsMalformed(ec)) {
+    WriteAll(conn, stream, config, ErrorAnswer(400, true));
+  }
+}
+
 struct FileCloser {
   int fd = -1;
   ~FileCloser() {
@@ -445,14 +458,8 @@ void ServeRequests(HttpServerState& state, Conn& conn, Stream& stream, HttpConte
       WriteAll(conn, stream, config, ErrorAnswer(431, true));
       return;
     }
-    if (ec == http::error::body_limit) {  // a declared Content-Length over the limit
-      WriteAll(conn, stream, config, ErrorAnswer(413, true));
-      Linger(conn, stream);
-      return;
-    }
     if (ec) {
-      // A parse error after some bytes is answered; a closed, reset or timed-out connection is not.
-      if (IsMalformed(ec)) WriteAll(conn, stream, config, ErrorAnswer(400, true));
+      AnswerReadError(conn, stream, config, ec);
       return;
     }
     const auto& header = headerParser.get();
@@ -478,13 +485,8 @@ void ServeRequests(HttpServerState& state, Conn& conn, Stream& stream, HttpConte
     while (!parser.is_done()) {
       SetDeadline(stream, config.ReadTimeoutMs);
       ec = RunOp(conn, [&](auto handler) { http::async_read_some(stream, buffer, parser, handler); });
-      if (ec == http::error::body_limit) {
-        WriteAll(conn, stream, config, ErrorAnswer(413, true));
-        Linger(conn, stream);
-        return;
-      }
       if (ec) {
-        if (IsMalformed(ec)) WriteAll(conn, stream, config, ErrorAnswer(400, true));
+        AnswerReadError(conn, stream, config, ec);
         return;
       }
     }
