@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
