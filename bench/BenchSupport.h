@@ -195,6 +195,13 @@ struct StandIn {
   }
 };
 
+// Whether `flag` stands on the command line.
+inline bool HasFlag(int argc, char** argv, const std::string& flag) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i] == flag) return true;
+  return false;
+}
+
 // The number after `flag` on the command line, or `fallback`.
 inline int IntOption(int argc, char** argv, const std::string& flag, int fallback) {
   for (int i = 1; i + 1 < argc; ++i)

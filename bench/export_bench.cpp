@@ -11,7 +11,7 @@
 //      against the same statement in sqlite3's client, on a KQF table of 1,000,000 rows.
 //   5. Whole documents: lookup, mapping, exchange with the discarding peer and status update.
 //
-//   export_bench [--rounds N] [--skip-large]
+//   export_bench [--rounds N] [--skip-large] [--transfer-only]   (--transfer-only: 1 to 3 alone)
 #include <dlfcn.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -121,7 +121,7 @@ struct Data {
   std::vector<std::string> pages;
   std::string largePage;
 
-  Data(bool large) {
+  Data(bool large, bool lookups) {
     dir = fs::temp_directory_path() / ("qz-export-bench-" + std::to_string(::getpid()));
     store = fs::path("/dev/shm") / ("qz-export-bench-store-" + std::to_string(::getpid()));
     fs::create_directories(dir / "pages");
@@ -146,6 +146,7 @@ struct Data {
                          " '', '', 'O', 'AMOUNT', '0000012345');"
                          "INSERT INTO ZDMNNCI VALUES (2, 'BIG2', '100', 'INV', '20240101000000', 1, '0', NULL,"
                          " '', '', 'O', 'AMOUNT', '0000012345');");
+    if (!lookups) return;
     bigDb = (dir / "big.sqlite").string();
     const std::string rows =
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " + std::to_string(kRows) +
@@ -212,13 +213,15 @@ void LookupOnce(platform::DbConnection& con, const std::string& barcode, bool un
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--child") return Child(argc, argv);
   const int rounds = IntOption(argc, argv, "--rounds", 5);
-  bool large = true;
-  for (int i = 1; i < argc; ++i)
+  bool large = true, lookups = true;
+  for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--skip-large") large = false;
+    if (std::string(argv[i]) == "--transfer-only") lookups = false;
+  }
   try {
     std::printf("generating data ...\n");
     std::fflush(stdout);
-    Data d(large);
+    Data d(large, lookups);
     DiscardPeer discard;
     StandIn standIn(d.store.string());
     const std::string base64 = Base64Command(d.pages);
@@ -257,6 +260,8 @@ int main(int argc, char** argv) {
               [&] { return Shell(one); }, 1.0);
       std::printf("   plug-in peak RSS: %.1f MiB (goal: under 32 MiB)\n\n", peak);
     }
+
+    if (!lookups) return 0;
 
     // 4. The lookup alone, statement by statement; sqlite3 runs the same statements in one process,
     //    less the time of an empty run.

@@ -275,7 +275,7 @@ void ReadFilePieces(const std::string& path, uint64_t size, std::string& failed,
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  constexpr size_t kPiece = size_t(96) << 10;  // a multiple of 3: no carry between whole pieces
+  constexpr size_t kPiece = TqzComRequest::ReadPieceSize;
   const std::unique_ptr<char[]> piece = std::make_unique_for_overwrite<char[]>(kPiece);
   uint64_t done = 0;
   for (;;) {

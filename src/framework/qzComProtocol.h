@@ -26,8 +26,8 @@
 #include "Text.h"
 
 // A request that is written to its destination as it is produced: the opening tag and the option
-// tokens, then each item - text items from memory, object items of files read in pieces of 96 KiB
-// - Base64-encoded piece by piece (a carry of 0-2 bytes between pieces), then the closing tag.
+// tokens, then each item - text items from memory, object items of files read in pieces of
+// ReadPieceSize - Base64-encoded piece by piece (a carry of 0-2 bytes between pieces), then the closing tag.
 // Neither an item nor the whole request is ever held in memory; the bytes are exactly those of
 // TqzComProtocol::BuildRequest over the same items (with compression each item is compressed
 // whole, as the compressed text form needs its length first).
@@ -40,8 +40,12 @@ class TqzComRequest {
  public:
   // A sink takes the next piece; `last` is true for the piece that ends the request.
   using Sink = std::function<void(const char* data, size_t size, bool last)>;
-  // Pieces handed to a socket: large enough to keep the kernel busy, small enough for the cache.
-  static constexpr size_t SendPieceSize = size_t(128) << 10;
+  // Pieces handed to a socket: large enough to keep the kernel busy with few calls, small enough
+  // that a read piece and its encoded text stay in the processor's cache together.
+  static constexpr size_t SendPieceSize = size_t(256) << 10;
+  // Files are read in pieces of this size: a multiple of 3, so whole pieces carry nothing over,
+  // and 3/4 of SendPieceSize, so one piece's text fills one send piece.
+  static constexpr size_t ReadPieceSize = size_t(192) << 10;
 
   explicit TqzComRequest(std::string_view comtyp, bool encode = true, bool compress = false);
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "CodePage.h"
@@ -32,6 +33,20 @@ namespace {
 using qztest::ReadFile;
 
 using StandIn = qztest::ArchiveStandIn;
+
+// Reads the stand-in's answer until it closes the connection and parses it into `items`.
+::testing::AssertionResult ReadAnswer(platform::TcpSocket& s, std::vector<TqzComItem>& items) {
+  std::string answer;
+  char buf[4096];
+  while (s.WaitReadable(10000)) {
+    const size_t n = s.Read(buf, sizeof buf);
+    if (n == 0) break;
+    answer.append(buf, n);
+  }
+  AnsiString typ;
+  if (TqzComProtocol::ParseAnswer(answer, true, typ, items)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no answer to parse: " << answer;
+}
 
 TEST(ArchiveServerStandIn, ArchiveFetchQueryAndStop) {
   qztest::TempDir dir("qzstandin");
@@ -188,16 +203,8 @@ TEST(ArchiveServerStandIn, IncompleteRequestStoresNothing) {
     s.Connect("127.0.0.1", server.Port());
     ASSERT_EQ(s.Write(request.data(), request.size(), 5000), request.size());
     s.ShutdownWrite();
-    std::string answer;
-    char buf[4096];
-    while (s.WaitReadable(10000)) {
-      const size_t n = s.Read(buf, sizeof buf);
-      if (n == 0) break;
-      answer.append(buf, n);
-    }
-    AnsiString typ;
     std::vector<TqzComItem> items;
-    ASSERT_TRUE(TqzComProtocol::ParseAnswer(answer, true, typ, items)) << answer;
+    ASSERT_TRUE(ReadAnswer(s, items));
     ASSERT_FALSE(items.empty());
     EXPECT_EQ(items[0].Value, "ERROR") << cut;
   }
@@ -229,6 +236,61 @@ TEST(ArchiveServerStandIn, EmptyFileRoundTrip) {
   EXPECT_EQ(ReadFile(platform::WideToUtf8(fetched->Blobs[0].FileName)), "");
   EXPECT_EQ(fetched->Blobs[0].Size, 0u);
   EXPECT_EQ(ReadFile(platform::WideToUtf8(fetched->Blobs[1].FileName)), "text");
+}
+
+}  // namespace
+
+namespace {
+
+// Object items are decoded piece by piece as they arrive, straight from the received bytes; the
+// stored file is the reader's result over the whole item whatever the pieces: one-line Base64
+// with and without padding, Base64 cut into CR LF lines, and symbols outside the alphabet. The
+// request is sent in pieces of odd sizes with pauses (so the server reads it in as many pieces),
+// and once cut between the two padding symbols.
+TEST(ArchiveServerStandIn, StreamedItemsDecodeAsTheReaderDoes) {
+  qztest::TempDir dir("qzstandinstream");
+  const std::string store = dir.Path() + "/store";
+  StandIn server(store);
+  std::string page(300001, '\0');  // with the 9 bytes of its name: the text ends with "=="
+  for (size_t i = 0; i < page.size(); ++i) page[i] = static_cast<char>((i * 7919) >> 5);
+  const std::string plain = "obj(tif)=" + page;
+  std::string noisy = TqzBase64::StrToBase64(plain);
+  for (size_t at : {size_t(70000), size_t(140001), size_t(200003)}) noisy.insert(at, " \x80!");
+  struct Case {
+    const char* name;
+    std::string item;
+    size_t piece;
+  };
+  const std::vector<Case> cases = {
+      {"one line, two padding symbols", TqzBase64::StrToBase64(plain), 7919},
+      {"one padding symbol", TqzBase64::StrToBase64(plain + "a"), 4099},
+      {"no padding", TqzBase64::StrToBase64(plain + "ab"), 65536},
+      {"lines", TqzBase64::StrToBase64(plain, true), 6007},
+      {"symbols outside the alphabet", noisy, 5003},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string expected = TqzBase64::Base64ToStr(c.item).substr(9);
+    const std::string request = "<CREATEDOCEXT><enc=mime><comp=false><" + TqzBase64::StrToBase64("Archive=box7") + "><" +
+                                c.item + "></CREATEDOCEXT>";
+    platform::TcpSocket s;
+    s.Connect("127.0.0.1", server.Port());
+    const size_t itemEnd = request.size() - 16;  // the ">" after the item
+    for (size_t done = 0; done < request.size();) {
+      size_t n = std::min(c.piece, request.size() - done);
+      if (done < itemEnd - 1 && done + n > itemEnd - 1) n = itemEnd - 1 - done;  // a cut before the last symbol
+      ASSERT_EQ(s.Write(request.data() + done, n, 5000), n);
+      done += n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(done == itemEnd - 1 ? 20 : 1));
+    }
+    std::vector<TqzComItem> items;
+    ASSERT_TRUE(ReadAnswer(s, items));
+    ASSERT_GE(items.size(), 2u);
+    ASSERT_EQ(items[0].Value, "OK");
+    const std::string docId = items[1].Value;
+    EXPECT_TRUE(ReadFile(store + "/" + docId + "/" + docId + "_0001.tif") == expected);
+  }
+  EXPECT_EQ(server.Stop(), 0);
 }
 
 }  // namespace

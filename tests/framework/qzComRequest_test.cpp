@@ -41,7 +41,7 @@ struct Case {
   std::vector<Item> items;
 };
 
-const size_t kPiece = size_t(96) << 10;  // the read piece
+const size_t kPiece = TqzComRequest::ReadPieceSize;
 const size_t kSend = TqzComRequest::SendPieceSize;
 
 std::vector<Case> Cases() {

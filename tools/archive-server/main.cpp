@@ -24,6 +24,7 @@
 // One log line per request goes to stderr.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,7 +64,7 @@ std::atomic<int> g_active{0};
 std::mutex g_logLock;
 constexpr int kMaxConnections = 64;
 constexpr int kRequestWaitMs = 60000;
-constexpr size_t kReadPiece = size_t(256) << 10;
+constexpr size_t kReadPiece = size_t(512) << 10;
 
 struct Options {
   int port = 4470;
@@ -155,6 +156,16 @@ void SendAll(platform::TcpSocket& socket, std::string_view data) {
     if (n == 0) throw ESocketError("send timed out");
     done += n;
   }
+}
+
+// Reads what has arrived; waits (at most kRequestWaitMs) only when nothing has, so a busy
+// connection is read without a poll before every piece. 0: the peer closed or the wait ran out.
+size_t ReadSome(platform::TcpSocket& socket, char* buffer, size_t size) {
+  const ssize_t n = ::recv(socket.Handle(), buffer, size, MSG_DONTWAIT);
+  if (n >= 0) return static_cast<size_t>(n);
+  if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) throw ESocketError(std::strerror(errno));
+  if (!socket.WaitReadable(kRequestWaitMs)) return 0;
+  return socket.Read(buffer, size);
 }
 
 // ---- one document as it arrives -----------------------------------------------------------------
@@ -298,29 +309,67 @@ class IncomingDocument {
     streaming_ = true;
   }
 
-  // Decodes the next piece of a streamed item (with the 0-3 symbols carried from the last one)
-  // and writes it; `end` finishes the item, padding included.
+  // Decodes the next piece of a streamed item and writes it; `end` finishes the item, padding
+  // included. Whole groups of four symbols are decoded straight from the received piece; the 0-3
+  // symbols after the last whole group (and a group with padding, which can only be the last)
+  // wait for the next piece or the end. A piece with bytes outside the alphabet (line breaks,
+  // say) takes the careful path, so the result is always the reader's over the whole item.
   void Decode(const char* data, size_t size, bool end) {
     if (!decode_) {
       WriteFile(std::string_view(data, size));
       return;
     }
-    carry_.append(data, size);
-    const size_t used = end ? carry_.size() : carry_.size() / 4 * 4;
-    decoded_.resize(TqzBase64::DecodedMaxLength(used));
-    const size_t n = TqzBase64::DecodeTo(carry_.data(), used, decoded_.data());
-    if (!end && n != used / 4 * 3) {
-      // Symbols outside the alphabet in the middle of an item: keep exactly the symbols of
-      // whole groups, so that the result is the reader's over the whole item.
-      AnsiString symbols;
-      for (char c : carry_)
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/') symbols.push_back(c);
-      carry_ = std::move(symbols);
-      Decode(nullptr, 0, false);
+    if (end) {
+      carry_.append(data, size);
+      WriteFile(std::string_view(decoded_.data(), DecodeSome(carry_.data(), carry_.size())));
+      carry_.clear();
       return;
     }
-    WriteFile(std::string_view(decoded_.data(), n));
-    carry_.erase(0, used);
+    size_t head = 0;  // bytes of the finished group, written together with the piece's
+    if (!carry_.empty()) {
+      // The group that waits is finished with the first bytes of this piece.
+      const size_t take = std::min(size, 4 - carry_.size() % 4);
+      carry_.append(data, take);
+      data += take;
+      size -= take;
+      if (carry_.size() % 4 != 0) return;  // the piece was shorter than the rest of the group
+      head = DecodeSome(carry_.data(), carry_.size());
+      if (head != carry_.size() / 4 * 3) {
+        carry_.append(data, size);
+        DecodeCarefully();
+        return;
+      }
+      carry_.clear();
+    }
+    size_t used = size / 4 * 4;
+    if (used >= 4 && data[used - 1] == '=') used -= 4;
+    const size_t n = DecodeSome(data, used, head);
+    if (n != used / 4 * 3) {
+      WriteFile(std::string_view(decoded_.data(), head));
+      carry_.assign(data, size);
+      DecodeCarefully();
+      return;
+    }
+    WriteFile(std::string_view(decoded_.data(), head + n));
+    carry_.assign(data + used, size - used);
+  }
+
+  // Decodes `size` bytes of text into decoded_ from position `at` on; returns the count of bytes.
+  size_t DecodeSome(const char* text, size_t size, size_t at = 0) {
+    const size_t need = at + TqzBase64::DecodedMaxLength(size);
+    if (decoded_.size() < need) decoded_.resize(need);
+    return TqzBase64::DecodeTo(text, size, decoded_.data() + at);
+  }
+
+  // The careful path over carry_: only the alphabet's symbols are kept, whole groups of them are
+  // decoded and written, the 0-3 symbols left wait.
+  void DecodeCarefully() {
+    AnsiString symbols;
+    for (char c : carry_)
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/') symbols.push_back(c);
+    const size_t used = symbols.size() / 4 * 4;
+    WriteFile(std::string_view(decoded_.data(), DecodeSome(symbols.data(), used)));
+    carry_.assign(symbols, used, AnsiString::npos);
   }
 
   void OpenFile(const AnsiString& ext) {
@@ -424,8 +473,7 @@ void Serve(platform::TcpSocket socket, const Options& opt) {
     std::string failure;
     const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kReadPiece);
     while (!scanner.Complete()) {
-      if (!socket.WaitReadable(kRequestWaitMs)) break;
-      size_t n = socket.Read(buffer.get(), kReadPiece);
+      size_t n = ReadSome(socket, buffer.get(), kReadPiece);
       if (n == 0) break;
       received += n;
       if (received > opt.maxRequest) {
