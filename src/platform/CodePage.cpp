@@ -165,17 +165,16 @@ AnsiString WideToOem(std::u16string_view text) {
   return out;
 }
 
-UnicodeString Utf8ToWide(std::string_view utf8) {
-  // Every byte gives at most one UTF-16 unit (a 4-byte sequence gives two), so the result is
-  // sized once and written in place; runs of ASCII are copied without decoding.
-  UnicodeString out;
-  out.resize(utf8.size());
-  char16_t* w = out.data();
+namespace {
+
+// Decodes UTF-8 from `utf8` at `i` into `w` until the input ends or fewer than two units of room
+// are left before `end`; returns the end of what was written. Runs of ASCII are copied without
+// decoding; a malformed byte becomes U+FFFD.
+char16_t* DecodeUtf8Run(std::string_view utf8, size_t& i, char16_t* w, char16_t* end) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t n = utf8.size();
-  size_t i = 0;
   bool ok = true;
-  while (i < n) {
+  while (i < n && end - w >= 2) {
     if (bytes[i] < 0x80) {
       *w++ = bytes[i++];
       continue;
@@ -189,8 +188,30 @@ UnicodeString Utf8ToWide(std::string_view utf8) {
       *w++ = static_cast<char16_t>(cp);
     }
   }
+  return w;
+}
+
+}  // namespace
+
+UnicodeString Utf8ToWide(std::string_view utf8) {
+  // Every byte gives at most one UTF-16 unit (a 4-byte sequence gives two), so the result is
+  // sized once and written in place (one unit of slack for the two-unit check).
+  UnicodeString out;
+  out.resize(utf8.size() + 1);
+  size_t i = 0;
+  char16_t* w = DecodeUtf8Run(utf8, i, out.data(), out.data() + out.size());
   out.resize(static_cast<size_t>(w - out.data()));
   return out;
+}
+
+void AppendUtf8ToWide(UnicodeString& out, std::string_view utf8) {
+  // Decoded through a small buffer and appended: the result's reserved room is never zeroed.
+  char16_t units[4096];
+  size_t i = 0;
+  while (i < utf8.size()) {
+    char16_t* w = DecodeUtf8Run(utf8, i, units, units + std::size(units));
+    out.append(units, static_cast<size_t>(w - units));
+  }
 }
 
 Utf8String WideToUtf8(std::u16string_view text) {

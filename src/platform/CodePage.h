@@ -20,6 +20,8 @@ UnicodeString OemToWide(std::string_view oem);
 AnsiString WideToOem(std::u16string_view text);
 
 UnicodeString Utf8ToWide(std::string_view utf8);
+// Appends the UTF-16 of `utf8` to `out` (malformed bytes as U+FFFD, as Utf8ToWide).
+void AppendUtf8ToWide(UnicodeString& out, std::string_view utf8);
 Utf8String WideToUtf8(std::u16string_view text);
 
 // 8-bit conversions between the ANSI code page and UTF-8.
