@@ -155,27 +155,23 @@ class TqzIndy : public TqzIndyServer {
   static AnsiString HTTPGet(const UnicodeString& AUrl, int32_t& ResponseCode);
   static AnsiString HTTPGet(const UnicodeString& AUrl);
 
-  static AnsiString HTTPPut(const UnicodeString& AUrl, std::istream& ContentStream,
-                            const UnicodeString& ContentType, int32_t& ResponseCode,
-                            AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);
-  static AnsiString HTTPPut(const UnicodeString& AUrl, std::istream& ContentStream,
-                            const UnicodeString& ContentType, int32_t& ResponseCode);
-  static AnsiString HTTPPut(const UnicodeString& AUrl, const AnsiString& ContentStr,
-                            const UnicodeString& ContentType, int32_t& ResponseCode,
-                            AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);
-  static AnsiString HTTPPut(const UnicodeString& AUrl, const AnsiString& ContentStr,
-                            const UnicodeString& ContentType, int32_t& ResponseCode);
-
-  static AnsiString HTTPPost(const UnicodeString& AUrl, std::istream& ContentStream,
-                             const UnicodeString& ContentType, int32_t& ResponseCode,
-                             AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);
-  static AnsiString HTTPPost(const UnicodeString& AUrl, std::istream& ContentStream,
-                             const UnicodeString& ContentType, int32_t& ResponseCode);
-  static AnsiString HTTPPost(const UnicodeString& AUrl, const AnsiString& ContentStr,
-                             const UnicodeString& ContentType, int32_t& ResponseCode,
-                             AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);
-  static AnsiString HTTPPost(const UnicodeString& AUrl, const AnsiString& ContentStr,
-                             const UnicodeString& ContentType, int32_t& ResponseCode);
+  // HTTPPut and HTTPPost send their body with the verb of their name, read from a stream or
+  // given as a text, each with the raw answer header (in HeaderType's form) or without it; the
+  // answer's body is returned. The four forms of each are declared by one macro.
+#define QZ_INDY_SEND_FORMS(Name)                                                                  \
+  static AnsiString Name(const UnicodeString& AUrl, std::istream& ContentStream,                  \
+                         const UnicodeString& ContentType, int32_t& ResponseCode,                 \
+                         AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);                    \
+  static AnsiString Name(const UnicodeString& AUrl, std::istream& ContentStream,                  \
+                         const UnicodeString& ContentType, int32_t& ResponseCode);                \
+  static AnsiString Name(const UnicodeString& AUrl, const AnsiString& ContentStr,                 \
+                         const UnicodeString& ContentType, int32_t& ResponseCode,                 \
+                         AnsiString& RawHeader, TqzHTTPHeaderType HeaderType);                    \
+  static AnsiString Name(const UnicodeString& AUrl, const AnsiString& ContentStr,                 \
+                         const UnicodeString& ContentType, int32_t& ResponseCode);
+  QZ_INDY_SEND_FORMS(HTTPPut)
+  QZ_INDY_SEND_FORMS(HTTPPost)
+#undef QZ_INDY_SEND_FORMS
 
   // ---- Option texts of the TLS component (qzClassFactory.cpp) ----------------------------------
   // Each upper-cases its text first (UpperCaseStr); nothing is trimmed.

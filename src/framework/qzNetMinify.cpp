@@ -195,17 +195,34 @@ UnicodeString NormalizeXSSText(const UnicodeString& text) {
     static const char* digits = "0123456789abcdef";
     return UnicodeString{static_cast<char16_t>(digits[code / 16]), static_cast<char16_t>(digits[code % 16])};
   };
-  for (int code = 35; code <= 90; ++code) {
-    const UnicodeString ch(1, static_cast<char16_t>(code));
+  // The references left ("#65", "#065", "#x41") become their characters, one code and form
+  // after the other, each pass seeing what the passes before it made. Every form starts with
+  // "#", so a pass is run only where the form stands behind one of the text's "#" (those are
+  // listed again after each pass that changed the text): a long text with few references is not
+  // copied two hundred times.
+  std::vector<size_t> hashes;
+  auto listHashes = [&] {
+    hashes.clear();
+    for (size_t at = s.find(u'#'); at != npos; at = s.find(u'#', at + 1)) hashes.push_back(at);
+  };
+  listHashes();
+  auto replace = [&](const UnicodeString& form, char16_t ch) {
+    for (size_t at : hashes)
+      if (s.compare(at, form.size(), form) == 0) {
+        s = TqzStrings::ReplaceW(s, form, UnicodeString(1, ch));
+        listHashes();
+        return;
+      }
+  };
+  for (int code = 35; code <= 90 && !hashes.empty(); ++code) {
     const UnicodeString dec = platform::ToU16(std::to_string(code));
-    s = TqzStrings::ReplaceW(s, u"#" + dec, ch);
-    s = TqzStrings::ReplaceW(s, u"#0" + dec, ch);
-    s = TqzStrings::ReplaceW(s, u"#x" + hex2(code), ch);
+    replace(u"#" + dec, static_cast<char16_t>(code));
+    replace(u"#0" + dec, static_cast<char16_t>(code));
+    replace(u"#x" + hex2(code), static_cast<char16_t>(code));
   }
-  for (int code = 97; code <= 122; ++code) {
-    const UnicodeString ch(1, static_cast<char16_t>(code));
-    s = TqzStrings::ReplaceW(s, u"#" + platform::ToU16(std::to_string(code)), ch);
-    s = TqzStrings::ReplaceW(s, u"#x" + hex2(code), ch);
+  for (int code = 97; code <= 122 && !hashes.empty(); ++code) {
+    replace(u"#" + platform::ToU16(std::to_string(code)), static_cast<char16_t>(code));
+    replace(u"#x" + hex2(code), static_cast<char16_t>(code));
   }
   return s;
 }

@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "CodePage.h"
 #include "Exceptions.h"
@@ -49,13 +52,63 @@ const VerbEntry kVerbs[] = {
     {qzHC_Purge, "PURGE", true},        {qzHC_View, "VIEW", true},
 };
 
+// A deflate state with the gzip wrapper at one level, and its output buffer, kept between
+// answers: setting one up (a quarter megabyte of tables and window, faulted in afresh and zeroed
+// each time) costs more than compressing a 100 KB answer at level 1.
+struct Deflater {
+  z_stream zs{};
+  int level = 0;
+  std::vector<char> out;
+  ~Deflater() { deflateEnd(&zs); }
+};
+
+class DeflaterPool {
+ public:
+  // A reset state for `level`: a kept one, or a new one.
+  std::unique_ptr<Deflater> Take(int level) {
+    {
+      std::lock_guard lock(mutex_);
+      for (size_t i = free_.size(); i-- > 0;) {
+        if (free_[i]->level != level) continue;
+        auto deflater = std::move(free_[i]);
+        free_.erase(free_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (deflateReset(&deflater->zs) == Z_OK) return deflater;
+        break;  // a state that cannot be reset is dropped
+      }
+    }
+    auto deflater = std::make_unique<Deflater>();
+    deflater->level = level;
+    if (deflateInit2(&deflater->zs, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      deflater->zs.state = nullptr;  // nothing to end
+      throw EZlibError("deflate initialisation failed");
+    }
+    return deflater;
+  }
+
+  // Keeps a state for later; a pool that is full, or a buffer grown past 4 MiB, is let go.
+  void Give(std::unique_ptr<Deflater> deflater) {
+    if (deflater->out.size() > (4u << 20)) return;
+    std::lock_guard lock(mutex_);
+    if (free_.size() < 32) free_.push_back(std::move(deflater));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Deflater>> free_;
+};
+
+DeflaterPool& Deflaters() {
+  static DeflaterPool pool;
+  return pool;
+}
+
 // gzip (deflate with a 15-bit window and the gzip wrapper) at a zlib level.
 AnsiString Gzip(const AnsiString& data, int level) {
-  z_stream zs{};
-  if (deflateInit2(&zs, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw EZlibError("deflate initialisation failed");
-  AnsiString out;
-  out.resize(deflateBound(&zs, static_cast<uLong>(data.size())) + 32);
+  auto deflater = Deflaters().Take(level);
+  z_stream& zs = deflater->zs;
+  std::vector<char>& out = deflater->out;
+  const size_t bound = deflateBound(&zs, static_cast<uLong>(data.size())) + 32;
+  if (out.size() < bound) out.resize(bound);
   size_t consumed = 0;
   int rc = Z_OK;
   zs.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -74,14 +127,13 @@ AnsiString Gzip(const AnsiString& data, int level) {
       zs.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - used, UINT_MAX));
     }
     rc = deflate(&zs, consumed < data.size() ? Z_NO_FLUSH : Z_FINISH);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-      deflateEnd(&zs);
-      throw EZlibError("deflate failed");
-    }
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EZlibError("deflate failed");
   }
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
+  AnsiString result(out.data(), zs.total_out);
+  zs.next_in = nullptr;  // the state keeps no pointer into this answer's texts
+  zs.next_out = nullptr;
+  Deflaters().Give(std::move(deflater));
+  return result;
 }
 
 int ZlibLevel(int32_t CompressionLevel) {

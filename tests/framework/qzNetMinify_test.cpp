@@ -137,6 +137,9 @@ TEST(XSSProtection, AttackVectorsAreRefused) {
       {u"x=String.fromCharCode(88)", false, true},
       {u"data:text/html;base64,PHNjcmlwdD4=", false, true},
       {u"&#60&#115&#99&#114&#105&#112&#116", false, true},  // "<script" without semicolons
+      {u"<scr#10#53pt", false, true},                       // "#10" + "5" decoded: "#105" is "i"
+      {u"<scr#1&05pt", false, true},                        // "#105" once "&" is gone
+      {u"#10#53 #1&05", false, false},                      // references to harmless letters
       {u"%3Cscript", false, false},                         // percent escapes are not decoded
       {u"Tom & Jerry; 100 % fine #1", true, false},
       {u"", false, false},
