@@ -14,6 +14,7 @@
 #include "DatabaseText.h"
 #include "Exceptions.h"
 #include "SysUtils.h"
+#include "qzConversion.h"
 #include "qzKesta.h"
 #include "qzRegistry.h"
 #include "qzTools.h"
@@ -433,6 +434,17 @@ const UnicodeString& TqzConfigManager::Table() const {
     throw Exception(u"invalid table name \"" + CfgTabName + u"\"");
   }
   return CfgTabName;
+}
+
+Variant TqzConfigManager::IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
+
+TIdType TqzConfigManager::IdOfText(const UnicodeString& text) {
+  return TIdType(platform::WideToAnsi(platform::Trim(text)));
+}
+
+bool TqzConfigManager::ValueIsTrue(const Variant& v) {
+  if (v.VarType() == varBoolean) return v.AsBool();
+  return TqzConversion::StrToBool(TqzTypes::VarToStrExt(v));
 }
 
 UnicodeString TqzConfigManager::SelectFrom(const UnicodeString& tail) const {

@@ -501,6 +501,16 @@ class TqzConfigManager {
   R Guarded(R failure, F&& body);
   void HandleError(const UnicodeString& text);
 
+  // ---- Small helpers the definitions share ------------------------------------------------------
+  // A row id as a statement parameter (its text, UTF-16).
+  static Variant IdVariant(const TIdType& id);
+  // The id held in an ID or PARENTID field's text (blanks trimmed).
+  static TIdType IdOfText(const UnicodeString& text);
+  // A stored flag: a Boolean as it is, anything else by its storage text (StrToBool's yes-words).
+  static bool ValueIsTrue(const Variant& v);
+  // The deepest level walks down or up the tree accept: deeper is an error (a PARENTID loop).
+  static constexpr int kMaxTreeLevels = 256;
+
   // ---- Connection ------------------------------------------------------------------------------
   void OpenConnection(bool withLoop);
   UnicodeString ConnectionStatus();

@@ -10,14 +10,6 @@
 #include "qzFiles.h"
 #include "qzKesta.h"
 
-namespace {
-
-constexpr int kMaxTreeLevels = 256;
-
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
-
-}  // namespace
-
 UnicodeString TqzConfigManager::StampText(TDateTime Value) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
   platform::DecodeDate(Value, year, month, day);

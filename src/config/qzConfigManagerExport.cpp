@@ -46,7 +46,6 @@
 
 namespace {
 
-constexpr int kMaxTreeLevels = 256;
 constexpr std::size_t kWriteChunk = 1 << 20;
 
 const UnicodeString kExclusionsKey = u"/kesta/Classes/Behaviour/Export/Exclusions";
@@ -69,11 +68,6 @@ std::string CodeUnitUtf8(std::u16string_view text) {
     }
   }
   return out;
-}
-
-bool VariantIsTrue(const Variant& v) {
-  if (v.VarType() == varBoolean) return v.AsBool();
-  return TqzConversion::StrToBool(TqzTypes::VarToStrExt(v));
 }
 
 // The file name with its extension replaced by ".xml" (appended when it has none).
@@ -413,7 +407,7 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
               if (PWProtectScripts) {
                 const UnicodeString script =
                     TqzTypes::VarToStrExt(GetPropertyValueByName(u"Script", Variant(u""), values, false));
-                if (!script.empty() && !VariantIsTrue(GetPropertyValueByName(u"Secured", Variant(false), values, false))) {
+                if (!script.empty() && !ValueIsTrue(GetPropertyValueByName(u"Secured", Variant(false), values, false))) {
                   const AnsiString locked =
                       TqzScriptTools::LockScript(platform::WideToAnsi(script), TqzMD5::GetMD5FromString(ScriptPassword));
                   SetPropertyValueByName(u"Script", Variant::FromAnsi(locked), values);

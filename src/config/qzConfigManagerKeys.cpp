@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kMaxPathLevels = 256;
 constexpr int kMaxResolveAttempts = 10;
 
 UnicodeString ReplaceAll(const UnicodeString& text, std::u16string_view from, std::u16string_view to) {
@@ -41,10 +40,6 @@ std::vector<UnicodeString> KeyParts(const UnicodeString& key) {
   }
   return parts;
 }
-
-TIdType IdOfText(const UnicodeString& text) { return TIdType(platform::WideToAnsi(platform::Trim(text))); }
-
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
 
 }  // namespace
 
@@ -259,7 +254,7 @@ UnicodeString TqzConfigManager::GetKeyNameByNodeId(const TIdType& NodeId) {
       std::lock_guard<std::recursive_mutex> guard(DatabaseLock);
       TIdType current = NodeId;
       for (int level = 0;; ++level) {
-        if (level >= kMaxPathLevels) {
+        if (level >= kMaxTreeLevels) {
           throw Exception(u"the path of node " + platform::AnsiToWide(NodeId.str()) + u" has more than 256 levels");
         }
         TIdType parent;

@@ -16,12 +16,6 @@
 
 namespace {
 
-constexpr int kMaxTreeLevels = 256;
-
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
-
-TIdType IdOfText(const UnicodeString& text) { return TIdType(platform::WideToAnsi(platform::Trim(text))); }
-
 // Characters up to U+0020 removed at both ends.
 UnicodeString TrimLow(const UnicodeString& text) {
   std::size_t begin = 0;

@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kSnippetLength = 50;
 
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
-
-bool VariantIsTrue(const Variant& v) {
-  if (v.VarType() == varBoolean) return v.AsBool();
-  return TqzConversion::StrToBool(TqzTypes::VarToStrExt(v));
-}
-
 // The row's text around the first hit of the search text: up to 50 characters.
 UnicodeString Snippet(const UnicodeString& text, const UnicodeString& plain) {
   const std::size_t hit = plain.empty() ? UnicodeString::npos : UpperCaseStr(text).find(UpperCaseStr(plain));
@@ -145,7 +138,7 @@ bool TqzConfigManager::CreateBackup(const UnicodeString& Key, const TStrings& Pr
     int64_t excess = static_cast<int64_t>(backups.size()) - MaxBackups;
     for (const TConfigNode& backup : backups) {
       if (excess <= 0) break;
-      if (VariantIsTrue(GetConfigValue(Convert2VisKey(backup.Key), u"Persistent", Variant(false), false))) continue;
+      if (ValueIsTrue(GetConfigValue(Convert2VisKey(backup.Key), u"Persistent", Variant(false), false))) continue;
       DeleteConfigTree(backup.Key);
       --excess;
     }

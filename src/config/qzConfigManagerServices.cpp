@@ -24,11 +24,6 @@ const UnicodeString kServicesKey = u"/kesta/Software/kesta module15 daemon/Servi
 constexpr int64_t kMaxInstances = 1024;
 constexpr int32_t kMainDaemonPort = 4040;
 
-bool IsTrue(const Variant& v) {
-  if (v.VarType() == varBoolean) return v.AsBool();
-  return TqzConversion::StrToBool(TqzTypes::VarToStrExt(v));
-}
-
 int64_t AsNumber(const Variant& v) {
   try {
     return v.IsEmptyOrNull() ? 0 : v.AsInt64();
@@ -57,9 +52,9 @@ UnicodeString Number(int64_t n) { return platform::ToU16(std::to_string(n)); }
 
 bool TqzConfigManager::PublishInstanceToken(const TIdType& Token, int32_t InstanceId, int32_t InstancePort) {
   const UnicodeString program = RunningProgram();
-  const bool ssl = IsTrue(GetConfigValue(u"/kesta/Software/Basics/HTTP/SSL", u"Active", Variant(false), false));
+  const bool ssl = ValueIsTrue(GetConfigValue(u"/kesta/Software/Basics/HTTP/SSL", u"Active", Variant(false), false));
   const bool manual =
-      IsTrue(GetConfigValue(u"/kesta/Software/Basics/Common", u"ManualServiceUrlConfig", Variant(false), false));
+      ValueIsTrue(GetConfigValue(u"/kesta/Software/Basics/Common", u"ManualServiceUrlConfig", Variant(false), false));
   const int32_t node = TqzKesta::GetClusterNode();
   TConfigNodes services;
   if (!GetChildNodes(kServicesKey, services, true)) return false;
@@ -107,7 +102,7 @@ bool TqzConfigManager::ResetReadyStates(int32_t ClusterNode) {
   if (!GetChildNodes(kServicesKey, services, true)) return true;
   for (const TConfigNode& service : services) {
     const UnicodeString serviceKey = Convert2VisKey(service.Key);
-    if (!IsTrue(GetConfigValue(serviceKey, u"Active", Variant(false), false))) continue;
+    if (!ValueIsTrue(GetConfigValue(serviceKey, u"Active", Variant(false), false))) continue;
     if (ClusterNode == 0) {
       const UnicodeString zero = service.Key + u"Cluster/Node 0";
       SetConfigValue(zero, u"NodeId", Variant::FromInteger(varByte, 0));
@@ -116,8 +111,8 @@ bool TqzConfigManager::ResetReadyStates(int32_t ClusterNode) {
     const UnicodeString nodeKey = service.Key + u"Cluster/Node " + Number(ClusterNode) + u"/";
     const int64_t nodeId = AsNumber(GetConfigValue(nodeKey, u"NodeId", Variant(int32_t{0}), false));
     const int64_t instances = AsNumber(GetConfigValue(nodeKey, u"Instances", Variant(int32_t{0}), false));
-    if (!IsTrue(GetConfigValue(TqzKesta::GetN7ClusterNodePath(static_cast<int32_t>(nodeId)), u"Active", Variant(true),
-                               false))) {
+    if (!ValueIsTrue(GetConfigValue(TqzKesta::GetN7ClusterNodePath(static_cast<int32_t>(nodeId)), u"Active",
+                                    Variant(true), false))) {
       continue;
     }
     const auto [first, last] = InstanceRange(nodeId, instances);
@@ -133,18 +128,18 @@ int32_t TqzConfigManager::CheckReadyStates(int32_t ClusterNode) {
   TConfigNodes services;
   if (!GetChildNodes(kServicesKey, services, true)) return 0;
   for (const TConfigNode& service : services) {
-    if (!IsTrue(GetConfigValue(Convert2VisKey(service.Key), u"Active", Variant(false), false))) continue;
+    if (!ValueIsTrue(GetConfigValue(Convert2VisKey(service.Key), u"Active", Variant(false), false))) continue;
     const UnicodeString nodeKey = service.Key + u"Cluster/Node " + Number(ClusterNode) + u"/";
     const int64_t nodeId = AsNumber(GetConfigValue(nodeKey, u"NodeId", Variant(int32_t{0}), false));
-    if (!IsTrue(GetConfigValue(TqzKesta::GetN7ClusterNodePath(static_cast<int32_t>(nodeId)), u"Active", Variant(true),
-                               false))) {
+    if (!ValueIsTrue(GetConfigValue(TqzKesta::GetN7ClusterNodePath(static_cast<int32_t>(nodeId)), u"Active",
+                                    Variant(true), false))) {
       continue;
     }
     const int64_t instances = AsNumber(GetConfigValue(nodeKey, u"Instances", Variant(int32_t{0}), false));
     const auto [first, last] = InstanceRange(nodeId, instances);
     for (int64_t i = first; i <= last; ++i) {
       const UnicodeString instanceKey = nodeKey + u"Instance " + Number(i);
-      if (IsTrue(GetConfigValue(instanceKey, u"InstanceReady", Variant(false), false))) continue;
+      if (ValueIsTrue(GetConfigValue(instanceKey, u"InstanceReady", Variant(false), false))) continue;
       if (!TqzTypes::VarToStrExt(GetConfigValue(instanceKey, u"InstanceToken", Variant(u""), false)).empty()) ++count;
     }
   }
@@ -174,7 +169,7 @@ UnicodeString TqzConfigManager::GetServiceUrl(TqzEnterpriseService Service, int3
   if (result.empty()) {
     const int32_t port = TqzKesta::GetDefaultServicePort(Service);
     if (port > 0) {
-      const bool ssl = IsTrue(GetConfigValue(u"/kesta/Software/Basics/HTTP/SSL", u"Active", Variant(false), false));
+      const bool ssl = ValueIsTrue(GetConfigValue(u"/kesta/Software/Basics/HTTP/SSL", u"Active", Variant(false), false));
       result = (ssl ? u"https://" : u"http://") + UnicodeString(u"localhost:") + Number(port) + u"/";
     }
   }
@@ -224,7 +219,7 @@ bool TqzConfigManager::PublishPermissionObjects(const UnicodeString& SourcePath,
   if (!GetRecursiveChildNodes(SourcePath, sources, true, true, false)) return false;
   if (!GetRecursiveChildNodes(objectKey, objects, true, true, false)) return false;
   auto active = [&](const TConfigNode& source) {
-    return !CheckActiveState || IsTrue(GetConfigValue(Convert2VisKey(source.Key), u"Active", Variant(true), false));
+    return !CheckActiveState || ValueIsTrue(GetConfigValue(Convert2VisKey(source.Key), u"Active", Variant(true), false));
   };
   // Objects without an (active) source go, unless a session holds them.
   for (const TConfigNode& object : objects) {
@@ -238,7 +233,7 @@ bool TqzConfigManager::PublishPermissionObjects(const UnicodeString& SourcePath,
   for (const TConfigNode& source : sources) {
     if (!active(source)) continue;
     const UnicodeString sourceKey = Convert2VisKey(source.Key);
-    const bool single = IsTrue(GetConfigValue(sourceKey, u"SingleInstance", Variant(SingleInstance), false));
+    const bool single = ValueIsTrue(GetConfigValue(sourceKey, u"SingleInstance", Variant(SingleInstance), false));
     const UnicodeString target = objectKey + u"/" + source.RelKey;
     SetConfigValue(target, u"Roles",
                    Variant::FromOleStr(TqzTypes::VarToStrExt(GetConfigValue(sourceKey, u"Roles", Variant(u""), false))));

@@ -10,12 +10,6 @@
 #include "qzConversion.h"
 #include "qzStrings.h"
 
-namespace {
-
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
-
-}  // namespace
-
 // =============================================================================================
 // Child-node tests
 

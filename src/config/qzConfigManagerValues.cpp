@@ -12,8 +12,6 @@ namespace {
 
 const UnicodeString kStatusesKey = u"/kesta/Classes/Statuses";
 
-Variant IdVariant(const TIdType& id) { return Variant(platform::AnsiToWide(id.str())); }
-
 bool IsHexDigit(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
 }
