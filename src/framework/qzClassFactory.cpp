@@ -1,15 +1,18 @@
-// TqzClassFactory: construction with the registry overrides, the global instance, and the
-// option texts of the TLS component (TqzIndy readers). The store reads and the console tools are in
-// qzClassFactoryStore.cpp, the syslog client in qzClassFactoryLog.cpp.
+// TqzClassFactory: construction with the registry overrides, the store reads of
+// LoadN7Configuration, the global instance, and the option texts of the TLS component (TqzIndy
+// readers). The console tools the factory makes are in qzClassFactoryConsole.cpp, the HTTP client
+// in qzClassFactoryHttpClient.cpp.
 #include "qzClassFactory.h"
 
 #include <functional>
+#include <limits>
 
 #include "CodePage.h"
 #include "Syslog.h"
 #include "Exceptions.h"
 #include "Variant.h"
 #include "qzCipher.h"
+#include "qzConfigManager.h"
 #include "qzNet.h"
 #include "qzRegistry.h"
 #include "qzToolsEvo2.h"
@@ -42,11 +45,82 @@ class TRegistryReader {
   UnicodeString& message_;
 };
 
+// Reads the values of one store node: the node's whole value list at once (values and binary
+// values, nothing created, no name filter), then each value by name without regard to case, the
+// default where the node has none. A value that does not convert raises, naming node and value.
+class TStoreNodeReader {
+ public:
+  explicit TStoreNodeReader(TqzConfigManager& store) : store_(store) {}
+
+  // False when the node cannot be read (a missing node reads as one without values).
+  bool Open(const char16_t* node) {
+    node_ = node;
+    return store_.GetNodeProperties(node, values_, true, false, false, u"", "", false, true, false);
+  }
+  const TProperties& Values() const { return values_; }
+
+  template <class T, class Convert>
+  void Read(const char16_t* name, const Variant& def, T& field, Convert convert) {
+    const Variant v = store_.GetPropertyValueByName(name, def, values_, false);
+    try {
+      field = convert(v);
+    } catch (const Exception& e) {
+      throw Exception(u"configuration value " + node_ + u"/" + name + u": " + e.Message);
+    }
+  }
+
+ private:
+  TqzConfigManager& store_;
+  UnicodeString node_;
+  TProperties values_;
+};
+
 int32_t AsInt(const Variant& v) { return v.AsInteger(); }
+uint32_t AsCardinal(const Variant& v) {
+  const int64_t n = v.AsInt64();
+  if (n < 0 || n > std::numeric_limits<uint32_t>::max())
+    throw EConvertError(u"'" + VarToStr(v) + u"' is not a number from 0 to 4294967295");
+  return static_cast<uint32_t>(n);
+}
 bool AsBool(const Variant& v) { return v.AsBool(); }
 UnicodeString AsText(const Variant& v) { return VarToStr(v); }
 // Texts the system passes through its 8-bit code page.
 UnicodeString AsAnsiText(const Variant& v) { return platform::AnsiToWide(platform::WideToAnsi(VarToStr(v))); }
+// A stored password in its logon-encoded form (or "$$$" + plain text); empty when it does not decode.
+UnicodeString AsPassword(const Variant& v) {
+  return platform::AnsiToWide(TqzCipher::DecodeLogon(platform::WideToAnsi(VarToStr(v))));
+}
+TIdSSLVersion AsMethod(const Variant& v) { return TqzIndy::GetSSLMethod(VarToStr(v)); }
+TIdSSLVersions AsVersions(const Variant& v) { return TqzIndy::GetSSLVersions(VarToStr(v)); }
+TIdSSLMode AsMode(const Variant& v) { return TqzIndy::GetSSLMode(VarToStr(v)); }
+TIdSSLVerifyModeSet AsVerifyMode(const Variant& v) { return TqzIndy::GetSSLVerifyMode(VarToStr(v)); }
+TIdSyslogFacility AsFacility(const Variant& v) {
+  const int64_t n = v.AsInt64();
+  if (n < sfKernel || n > sfLocalUseSeven) throw EConvertError(u"syslog facility " + VarToStr(v) + u" is not 0 to 23");
+  return static_cast<TIdSyslogFacility>(n);
+}
+
+// The twelve TLS values, in the order both the registry and the store are read. ActiveName is the
+// flag's value name ("UseSSL" in the registry, "Active" in the store), whose default is the
+// field's current value; AnsiTexts passes the cipher list and verify folders through the 8-bit
+// code page (the registry's texts).
+template <class Reader>
+void ReadSslOptions(Reader& r, const char16_t* activeName, const char16_t* modeDefault, bool ansiTexts,
+                    TqzSSLOptions& ssl) {
+  UnicodeString (*const text8)(const Variant&) = ansiTexts ? AsAnsiText : AsText;
+  r.Read(activeName, Variant(ssl.Active), ssl.Active, AsBool);
+  r.Read(u"CertFile", Variant(u""), ssl.CertFile, AsText);
+  r.Read(u"CipherList", Variant(u""), ssl.CipherList, text8);
+  r.Read(u"KeyFile", Variant(u""), ssl.KeyFile, AsText);
+  r.Read(u"RootCertFile", Variant(u""), ssl.RootCertFile, AsText);
+  r.Read(u"VerifyDepth", Variant(1), ssl.VerifyDepth, AsInt);
+  r.Read(u"VerifyDirs", Variant(u""), ssl.VerifyDirs, text8);
+  r.Read(u"Password", Variant(u""), ssl.Password, AsPassword);
+  r.Read(u"Method", Variant(u"TLSv1_2"), ssl.Method, AsMethod);
+  r.Read(u"SSLVersions", Variant(u"[TLSv1_2]"), ssl.SSLVersions, AsVersions);
+  r.Read(u"Mode", Variant(modeDefault), ssl.Mode, AsMode);
+  r.Read(u"VerifyMode", Variant(u""), ssl.VerifyMode, AsVerifyMode);
+}
 
 }  // namespace
 
@@ -62,27 +136,59 @@ TqzClassFactory::TqzClassFactory() {
   r.Read(u"BoundPort", Variant(0), c.BoundPort, AsInt);
   r.Read(u"BoundPortMin", Variant(0), c.BoundPortMin, AsInt);
   r.Read(u"BoundPortMax", Variant(0), c.BoundPortMax, AsInt);
-  r.Read(u"UseSSL", Variant(false), c.SSL.Active, AsBool);
-  r.Read(u"CertFile", Variant(u""), c.SSL.CertFile, AsText);
-  r.Read(u"CipherList", Variant(u""), c.SSL.CipherList, AsAnsiText);
-  r.Read(u"KeyFile", Variant(u""), c.SSL.KeyFile, AsText);
-  r.Read(u"RootCertFile", Variant(u""), c.SSL.RootCertFile, AsText);
-  r.Read(u"VerifyDepth", Variant(1), c.SSL.VerifyDepth, AsInt);
-  r.Read(u"VerifyDirs", Variant(u""), c.SSL.VerifyDirs, AsAnsiText);
-  r.Read(u"Password", Variant(u""), c.SSL.Password, [](const Variant& v) {
-    return platform::AnsiToWide(TqzCipher::DecodeLogon(platform::WideToAnsi(VarToStr(v))));
-  });
-  r.Read(u"Method", Variant(u"TLSv1_2"), c.SSL.Method,
-         [](const Variant& v) { return TqzIndy::GetSSLMethod(VarToStr(v)); });
-  r.Read(u"SSLVersions", Variant(u"[TLSv1_2]"), c.SSL.SSLVersions,
-         [](const Variant& v) { return TqzIndy::GetSSLVersions(VarToStr(v)); });
-  r.Read(u"Mode", Variant(u"Both"), c.SSL.Mode,
-         [](const Variant& v) { return TqzIndy::GetSSLMode(VarToStr(v)); });
-  r.Read(u"VerifyMode", Variant(u""), c.SSL.VerifyMode,
-         [](const Variant& v) { return TqzIndy::GetSSLVerifyMode(VarToStr(v)); });
+  ReadSslOptions(r, u"UseSSL", u"Both", true, c.SSL);
 }
 
 TqzClassFactory::~TqzClassFactory() = default;
+
+// ---- The store's options -----------------------------------------------------------------------
+
+void TqzClassFactory::LoadN7Configuration() {
+  TqzConfigManager store(false, u"", u"qz_configuration");
+  store.CacheEnabled = true;
+  store.RaiseExceptions = true;
+  LoadN7Configuration(store);
+}
+
+void TqzClassFactory::LoadN7Configuration(TqzConfigManager& Store) {
+  if (!Store.IsConnected()) return;
+  TStoreNodeReader r(Store);
+
+  TqzHttpServerOptions& s = HttpServerOptions;
+  if (!r.Open(HttpNode)) throw Exception(Store.Message);
+  r.Read(u"SessionTimeOut", Variant(static_cast<int64_t>(s.SessionTimeOut)), s.SessionTimeOut, AsCardinal);
+  r.Read(u"TerminateWaitTime", Variant(static_cast<int64_t>(s.TerminateWaitTime)), s.TerminateWaitTime, AsCardinal);
+  r.Read(u"MaximumHeaderLineCount", Variant(s.MaximumHeaderLineCount), s.MaximumHeaderLineCount, AsInt);
+  r.Read(u"MaxConnections", Variant(s.MaxConnections), s.MaxConnections, AsInt);
+  s.Bindings.clear();
+  for (const TProperty& value : r.Values()) {
+    if (value.Name.rfind(u"Binding", 0) != 0) continue;  // the prefix as written
+    TqzSocketBinding binding;
+    binding.IP = platform::WideToAnsi(VarToStr(value.Value));
+    binding.IPVersion = TqzIndy::GetIPVersion(binding.IP);
+    s.Bindings.push_back(std::move(binding));
+  }
+
+  if (!r.Open(HttpSslNode)) throw Exception(Store.Message);
+  ReadSslOptions(r, u"Active", u"Server", false, s.SSL);
+
+  TqzSysLogClientOptions& l = SysLogClientOptions;
+  if (r.Open(SysLogNode)) {
+    r.Read(u"Active", Variant(l.Active), l.Active, AsBool);
+    r.Read(u"Server", Variant(l.Server), l.Server, AsText);
+    r.Read(u"Port", Variant(l.Port), l.Port, AsInt);
+    r.Read(u"ReceiveTimeOut", Variant(static_cast<int64_t>(l.ReceiveTimeOut)), l.ReceiveTimeOut, AsCardinal);
+    r.Read(u"Facility", Variant(static_cast<int32_t>(l.Facility)), l.Facility, AsFacility);
+    r.Read(u"LogLevel", Variant(l.LogLevel), l.LogLevel, AsInt);
+  }
+
+  TqzSNMPClientOptions& n = SNMPClientOptions;
+  if (r.Open(SnmpNode)) {
+    r.Read(u"Active", Variant(n.Active), n.Active, AsBool);
+    r.Read(u"Server", Variant(n.Server), n.Server, AsText);
+    r.Read(u"Port", Variant(n.Port), n.Port, AsInt);
+  }
+}
 
 std::unique_ptr<platform::SyslogClient> TqzClassFactory::CreateSysLogClient() const {
   auto client = std::make_unique<platform::SyslogClient>();

@@ -168,9 +168,15 @@ class TqzClassFactory {
   TqzSNMPClientOptions SNMPClientOptions;
 
   // Reads the HTTP, HTTP/SSL, SysLog and SNMP nodes of the configuration store (table
-  // "qz_configuration", the installation's connection) into the options. Raises the store's
-  // message when the HTTP or HTTP/SSL node cannot be read; a missing SysLog or SNMP node leaves
-  // those options as they are; a store that is not connected changes nothing.
+  // "qz_configuration", the installation's connection, key cache on, store errors raised) into
+  // the options. A value missing from its node reads as the field's current value (HTTP/SSL:
+  // "VerifyDepth" 1, "Method" TLSv1_2, "SSLVersions" [TLSv1_2], "Mode" Server, the texts empty);
+  // a missing node reads as one without values, except that a missing SysLog or SNMP node is not
+  // read at all. The server's bindings are replaced by one per value of the HTTP node whose name
+  // begins with "Binding" (in the store's order, by name). Raises the store's message when the
+  // HTTP or HTTP/SSL node cannot be read, and an exception naming node and value for a value that
+  // does not convert (a facility outside 0 to 23, an unknown TLS text); options read before
+  // keep their new values. A store that is not connected changes nothing.
   void LoadN7Configuration();
   // The same through a store the caller has opened (it is left open).
   void LoadN7Configuration(TqzConfigManager& Store);

@@ -196,6 +196,8 @@ class TqzConsoleTools {
   std::atomic<uint64_t> LogCount{0};  // calls of Log
   std::atomic<uint64_t> DocLogCount{0};  // rows written into qz_log by this object
   TqzLockedValue<UnicodeString> LogFile;  // stem of the log file names (folder + name)
+  // Sets LogFile and takes up the numbering of today's files under the new stem.
+  void SetLogFile(const UnicodeString& Stem);
   std::atomic<bool> LogToFile{true};
   TqzLockedValue<UnicodeString> ActiveLogFile;  // full name of the file being written
   std::atomic<int32_t> LogFileNumber{0};

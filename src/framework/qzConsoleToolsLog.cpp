@@ -371,21 +371,25 @@ void TqzConsoleTools::TqzLogThread::WriteTrap(const TqzLogRecord& r) {
 TqzConsoleTools::TqzConsoleTools(bool GMTDateTime) : UseGMTDateTime(GMTDateTime) {
   ConnectionString = TqzKesta::GetConnectionString(false);
   const UnicodeString exeName = TqzFiles::ExtractPureFileName(ParamStrW(0));
-  LogFile = TqzKesta::GetLogPath() + exeName;
   ServerName = TqzKesta::GetProgramName();
   ServerTechName = TqzKesta::GetProgramTechName();
   MutexName = exeName;
   StartDate = CurrentTime();
   CheckDate = Today();
   LogFileDate = Today();
-  LogFileNumber = FindLastLogFileNumber();
-  ActiveLogFile = GetActiveLogFileName(CurrentTime());
+  SetLogFile(TqzKesta::GetLogPath() + exeName);
   LogThread = std::make_unique<TqzLogThread>(this);
   LogThread->Start();
 }
 
 TqzConsoleTools::~TqzConsoleTools() {
   if (LogThread) LogThread->Stop();
+}
+
+void TqzConsoleTools::SetLogFile(const UnicodeString& Stem) {
+  LogFile = Stem;
+  LogFileNumber = FindLastLogFileNumber();
+  ActiveLogFile = GetActiveLogFileName(CurrentTime());
 }
 
 TDateTime TqzConsoleTools::CurrentTime() const { return UseGMTDateTime ? platform::NowUTC() : platform::Now(); }

@@ -6,74 +6,21 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "CodePage.h"
-#include "DbFixtures.h"
-#include "FormatSettings.h"
-#include "TestSupport.h"
-#include "Udl.h"
-#include "qzConfigManager.h"
-#include "qzConsoleTools.h"
+#include "InstalledStore.h"
 
 namespace doclog_suite {
 
-inline std::string Ddl(const char* folder, const char* file) {
-  return qztest::ReadFile(std::string(QZ_SOURCE_DIR) + "/src/" + folder + "/sql/" + file);
-}
+using installed_store::MariaDbBackend;
+using installed_store::SqliteBackend;
 
-struct SqliteBackend {
-  static constexpr const char* Name = "SQLite";
-  qztest::SqliteDb db;
-  SqliteBackend() {
-    db.Exec("PRAGMA journal_mode=WAL;\n" + Ddl("config", "qz_configuration.sqlite.sql") +
-            Ddl("framework", "qz_log.sqlite.sql"));
-  }
-  UnicodeString ConnectionString() const { return db.ConnectionString(); }
-  std::string Cli(const std::string& sql) const { return db.Exec(sql); }
-  static std::string DaysAgo(int days) {
-    return "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', '-" + std::to_string(days) + " days')";
-  }
-};
-
-struct MariaDbBackend {
-  static constexpr const char* Name = "MariaDB";
-  qztest::MariaDbServer& server = qztest::MariaDbServer::Shared();
-  std::string database = server.CreateDatabase();
-  MariaDbBackend() {
-    Cli(Ddl("config", "qz_configuration.mariadb.sql"));
-    Cli(Ddl("framework", "qz_log.mariadb.sql"));
-  }
-  UnicodeString ConnectionString() const { return server.ConnectionString(database); }
-  std::string Cli(std::string sql) const {
-    while (!sql.empty() && (sql.back() == ';' || sql.back() == '\n' || sql.back() == ' ')) sql.pop_back();
-    return server.Exec(database, sql);
-  }
-  static std::string DaysAgo(int days) { return "NOW(3) - INTERVAL " + std::to_string(days) + " DAY"; }
-};
-
-// An installation (KESTASYS) whose data-link file names the backend's database.
 template <class Backend>
-class DocLogTest : public ::testing::Test {
+class DocLogTest : public installed_store::InstalledStoreTest<Backend> {
  protected:
-  DocLogTest() {
-    ::mkdir((dir_.Path() + "/reg").c_str(), 0755);
-    ::mkdir((dir_.Path() + "/inst").c_str(), 0755);
-    ::mkdir((dir_.Path() + "/inst/cfg").c_str(), 0755);
-    platform::WriteUdlFile(dir_.Path() + "/inst/cfg/qzsyscfg.udl", u"Provider=MSDASQL;" + backend_.ConnectionString());
-    platform::SetFormatSettings(platform::InvariantFormatSettings());
-    TqzConfigManager::SetPauseFunction([](uint32_t) {});
-    TqzConsoleTools::SetCommandLine({platform::Utf8ToWide(dir_.Path() + "/bin/svc.exe")});
-  }
-  ~DocLogTest() override {
-    TqzConsoleTools::ResetCommandLine();
-    TqzConfigManager::SetPauseFunction({});
-  }
-
   // A log object with console and file output off.
   std::unique_ptr<TqzConsoleTools> Tools() {
     auto tools = std::make_unique<TqzConsoleTools>();
@@ -82,21 +29,11 @@ class DocLogTest : public ::testing::Test {
     tools->ServerTechName = u"ScanSvc";
     return tools;
   }
-  // Stores the settings node's values (as the store's own writer would).
-  void Settings(const std::map<std::u16string, Variant>& values) {
-    TqzConfigManager store(false, u"", u"qz_configuration");
-    for (const auto& [name, value] : values)
-      ASSERT_TRUE(store.SetConfigValue(u"/kesta/Software/Basics/Common", name, value)) << platform::WideToUtf8(store.Message);
-  }
-  std::vector<std::vector<std::string>> Rows(const std::string& sql) const { return qztest::SplitRows(backend_.Cli(sql)); }
+  // Stores the settings node's values.
+  void Settings(const std::map<std::u16string, Variant>& values) { this->Store(u"/kesta/Software/Basics/Common", values); }
   std::vector<std::vector<std::string>> Meta(const std::string& docId) const {
-    return Rows("SELECT FIELDNAME, FIELDVALUE FROM qz_meta WHERE DOCID = '" + docId + "' ORDER BY FIELDNAME");
+    return this->Rows("SELECT FIELDNAME, FIELDVALUE FROM qz_meta WHERE DOCID = '" + docId + "' ORDER BY FIELDNAME");
   }
-
-  qztest::TempDir dir_{"qzdoclog"};
-  qztest::ScopedEnv registry_{"KESTA_REGISTRY_DIR", dir_.Path() + "/reg"};
-  qztest::ScopedEnv root_{"KESTASYS", dir_.Path() + "/inst"};
-  Backend backend_;
 };
 
 TYPED_TEST_SUITE_P(DocLogTest);

@@ -1,11 +1,13 @@
 // TqzClassFactory: defaults, the registry overrides of the HTTP client options (hand-written hive
-// files), and the option texts of the TLS component.
+// files), the option texts of the TLS component, and (ClassFactoryStoreSuite.h) the store reads
+// and the service console tools on SQLite.
 #include "qzClassFactory.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "ClassFactoryStoreSuite.h"
 #include "CodePage.h"
 #include "Exceptions.h"
 #include "TestSupport.h"
@@ -222,3 +224,8 @@ TEST(ClassFactory, TlsOptionTexts) {
 }
 
 }  // namespace
+
+// The store reads and the service console tools on SQLite (see ClassFactoryStoreSuite.h).
+namespace factory_suite {
+INSTANTIATE_TYPED_TEST_SUITE_P(SQLite, ClassFactoryStoreTest, SqliteBackend);
+}  // namespace factory_suite

@@ -3,25 +3,20 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "Clock.h"
 #include "CodePage.h"
 #include "DbFixtures.h"
 #include "FormatSettings.h"
+#include "LogReceivers.h"
 #include "SnmpTrap.h"
 #include "Syslog.h"
 #include "SysUtils.h"
@@ -30,138 +25,12 @@
 
 namespace {
 
-using qztest::ChildProcess;
+using qztest::Rsyslog;
 using qztest::ScopedEnv;
+using qztest::SnmpTrapd;
 using qztest::TempDir;
-
-// A UDP socket bound to a free loopback port (receives datagrams for the test itself).
-class UdpReceiver {
- public:
-  UdpReceiver() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~UdpReceiver() { ::close(fd_); }
-  int Port() const { return port_; }
-  // The next datagram, or empty after timeoutMs.
-  std::string Receive(int timeoutMs = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) != 1) return {};
-    std::string buf(65536, '\0');
-    const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
-    buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return buf;
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-// A free UDP port on loopback (the receiver is closed again before the server binds it).
-int FreeUdpPort() { return UdpReceiver().Port(); }
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return done();
-}
-
-// rsyslogd on 127.0.0.1:<port>, writing "PRI|TAG|PROGRAM|HOST|MSG" lines into a file.
-class Rsyslog {
- public:
-  Rsyslog() : port_(FreeUdpPort()) {
-    const std::string d = dir_.Path();
-    qztest::WriteFile(d + "/rsyslog.conf",
-                      "global(workDirectory=\"" + d + "\")\n"
-                      "module(load=\"imudp\")\n"
-                      "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" + std::to_string(port_) + "\")\n"
-                      "template(name=\"t\" type=\"string\" string=\"%pri%|%syslogtag%|%programname%|%hostname%|%msg%\\n\")\n"
-                      "*.* action(type=\"omfile\" file=\"" + d + "/out.log\" template=\"t\")\n");
-    server_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/sbin/rsyslogd", "-n", "-f", d + "/rsyslog.conf", "-i", d + "/rsyslogd.pid"},
-        d + "/rsyslogd");
-    // Ready once a probe comes through.
-    platform::SyslogClient probe;
-    probe.Host = "127.0.0.1";
-    probe.Port = port_;
-    const bool ready = WaitFor([&] {
-      try {
-        probe.Send(1, 6, platform::Now(), "PROBE", "ready");
-      } catch (const Exception&) {
-        // not listening yet (an earlier probe came back as "port unreachable")
-      }
-      return Output().find("| ready") != std::string::npos;
-    }, 15000);
-    if (!ready) throw std::runtime_error("rsyslogd did not start: " + server_->Err());
-  }
-  ~Rsyslog() {
-    server_->Signal(SIGTERM);
-    server_->Wait(10000);
-  }
-  int Port() const { return port_; }
-  std::string Output() const { return qztest::ReadFile(dir_.Path() + "/out.log"); }
-  // The lines of the program's own messages (probes left out).
-  std::vector<std::string> Lines(const std::string& tag) const {
-    std::vector<std::string> out;
-    const std::string all = Output();
-    std::size_t start = 0;
-    for (std::size_t p; (p = all.find('\n', start)) != std::string::npos; start = p + 1) {
-      const std::string line = all.substr(start, p - start);
-      if (line.find("|" + tag + ":|") != std::string::npos) out.push_back(line);
-    }
-    return out;
-  }
-
- private:
-  TempDir dir_{"qzrsyslog"};
-  int port_;
-  std::unique_ptr<ChildProcess> server_;
-};
-
-// snmptrapd on 127.0.0.1:<port>: one "TRAP enterprise|generic|specific|agent|varbinds" line per
-// SNMPv1 trap on its standard output, object identifiers numeric.
-class SnmpTrapd {
- public:
-  SnmpTrapd() : port_(FreeUdpPort()) {
-    const std::string d = dir_.Path();
-    qztest::WriteFile(d + "/snmptrapd.conf",
-                      "disableAuthorization yes\n"
-                      "format1 TRAP %N|%w|%q|%a|%V~%v\\n\n");
-    server_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/sbin/snmptrapd", "-f", "-Lo", "-On", "-C", "-c", d + "/snmptrapd.conf", "-M",
-                                 "/dev/null", "-m", "", "udp:127.0.0.1:" + std::to_string(port_)},
-        d + "/snmptrapd", std::vector<std::string>{"SNMP_PERSISTENT_DIR=" + d + "/persist"});
-    server_->WaitForOutput("NET-SNMP version", 15000);
-  }
-  ~SnmpTrapd() {
-    server_->Signal(SIGTERM);
-    server_->Wait(10000);
-  }
-  int Port() const { return port_; }
-  std::vector<std::string> Traps() const {
-    std::vector<std::string> out;
-    const std::string all = server_->Out();
-    std::size_t start = 0;
-    for (std::size_t p; (p = all.find('\n', start)) != std::string::npos; start = p + 1)
-      if (all.compare(start, 5, "TRAP ") == 0) out.push_back(all.substr(start + 5, p - start - 5));
-    return out;
-  }
-
- private:
-  TempDir dir_{"qzsnmptrapd"};
-  int port_;
-  std::unique_ptr<ChildProcess> server_;
-};
+using qztest::UdpReceiver;
+using qztest::WaitFor;
 
 class LogReceivers : public ::testing::Test {
  protected:
@@ -172,6 +41,15 @@ class LogReceivers : public ::testing::Test {
   }
   ~LogReceivers() override { TqzConsoleTools::ResetCommandLine(); }
 
+  // A log object that writes neither files nor the console.
+  static std::unique_ptr<TqzConsoleTools> Tools(const char16_t* techName) {
+    auto tools = std::make_unique<TqzConsoleTools>();
+    tools->AsService = true;
+    tools->LogToFile = false;
+    tools->ServerTechName = techName;
+    return tools;
+  }
+
   TempDir dir_{"qzlogrecv"};
   ScopedEnv registry_{"KESTA_REGISTRY_DIR", dir_.Path() + "/reg"};
   ScopedEnv root_{"KESTASYS", dir_.Path() + "/inst"};
@@ -180,11 +58,9 @@ class LogReceivers : public ::testing::Test {
 TEST_F(LogReceivers, SyslogReachesRsyslog) {
   Rsyslog rsyslog;
   {
-    TqzConsoleTools tools;
-    tools.AsService = true;
-    tools.LogToFile = false;
+    auto t = Tools(u"scan svc");
+    TqzConsoleTools& tools = *t;
     tools.LogLevel = 5;
-    tools.ServerTechName = u"scan svc";
     tools.SysLogActive = true;
     tools.SysLogServer = u"127.0.0.1";
     tools.SysLogPort = rsyslog.Port();
@@ -219,10 +95,8 @@ TEST_F(LogReceivers, SyslogReachesRsyslog) {
 TEST_F(LogReceivers, SyslogLevelAndLongMessages) {
   Rsyslog rsyslog;
   {
-    TqzConsoleTools tools;
-    tools.AsService = true;
-    tools.LogToFile = false;
-    tools.ServerTechName = u"svc";
+    auto t = Tools(u"svc");
+    TqzConsoleTools& tools = *t;
     tools.SysLogActive = true;
     tools.SysLogServer = u"localhost";
     tools.SysLogPort = rsyslog.Port();
@@ -247,12 +121,10 @@ TEST_F(LogReceivers, SyslogLevelAndLongMessages) {
 TEST_F(LogReceivers, TrapReachesSnmptrapd) {
   SnmpTrapd trapd;
   {
-    TqzConsoleTools tools;
-    tools.AsService = true;
-    tools.LogToFile = false;
+    auto t = Tools(u"scansvc");
+    TqzConsoleTools& tools = *t;
     tools.LogLevel = 5;
     tools.ServerName = u"Scan Service";
-    tools.ServerTechName = u"scansvc";
     tools.SNMPActive = true;
     tools.SNMPServer = u"127.0.0.1";
     tools.SNMPPort = trapd.Port();
