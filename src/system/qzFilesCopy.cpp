@@ -369,38 +369,44 @@ bool TqzFiles::StreamCopyFile(const UnicodeString& Source, const UnicodeString& 
   return true;
 }
 
-bool TqzFiles::StreamCopyFileKeepingPath(const UnicodeString& Source, const UnicodeString& DestinationStartPath,
-                                         bool ErrorWhenPathToLong, TqzEXISTS_MODE ExistMode) {
-  const UnicodeString target = KeepingPathTarget(Source, DestinationStartPath);
+namespace {
+
+// A copy to the target that keeps the source's path below `startPath`: its folders are created
+// first. A target of 255 characters or more raises only when asked to; otherwise it is copied
+// with `longCopy` and every error becomes false. Other targets are copied with `copy`.
+template <class LongCopy, class Copy>
+bool CopyKeepingPath(const UnicodeString& source, const UnicodeString& startPath, bool errorWhenTooLong,
+                     LongCopy longCopy, Copy copy) {
+  const UnicodeString target = KeepingPathTarget(source, startPath);
   if (target.empty()) return false;
   if (target.size() >= 255) {
-    if (ErrorWhenPathToLong) throw Exception(u"destination path to long");
+    if (errorWhenTooLong) throw Exception(u"destination path to long");
     try {
-      CreatePath(target, true);
-      return StreamCopyFile(Source, target, ExistMode);
+      TqzFiles::CreatePath(target, true);
+      return longCopy(target);
     } catch (...) {
       return false;
     }
   }
-  CreatePath(target, true);
-  return StreamCopyFile(Source, target, ExistMode);
+  TqzFiles::CreatePath(target, true);
+  return copy(target);
+}
+
+}  // namespace
+
+bool TqzFiles::StreamCopyFileKeepingPath(const UnicodeString& Source, const UnicodeString& DestinationStartPath,
+                                         bool ErrorWhenPathToLong, TqzEXISTS_MODE ExistMode) {
+  const auto copy = [&](const UnicodeString& target) { return StreamCopyFile(Source, target, ExistMode); };
+  return CopyKeepingPath(Source, DestinationStartPath, ErrorWhenPathToLong, copy, copy);
 }
 
 bool TqzFiles::CopyFileKeepingPath32(const UnicodeString& Source, const UnicodeString& DestinationStartPath,
                                      bool ErrorWhenPathToLong, TqzEXISTS_MODE ExistMode) {
-  const UnicodeString target = KeepingPathTarget(Source, DestinationStartPath);
-  if (target.empty()) return false;
-  if (target.size() >= 255) {
-    if (ErrorWhenPathToLong) throw Exception(u"destination path to long");
-    try {
-      CreatePath(target, true);
-      return CopyFile32(Source, target);
-    } catch (...) {
-      return false;
-    }
-  }
-  CreatePath(target, true);
-  return CopyFile32(Source, target, ExistMode);
+  // A long target is copied without consulting the exist mode: an existing one makes it fail.
+  return CopyKeepingPath(
+      Source, DestinationStartPath, ErrorWhenPathToLong,
+      [&](const UnicodeString& target) { return CopyFile32(Source, target); },
+      [&](const UnicodeString& target) { return CopyFile32(Source, target, ExistMode); });
 }
 
 // ---- Mirroring -------------------------------------------------------------------------------

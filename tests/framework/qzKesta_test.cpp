@@ -29,7 +29,7 @@ namespace {
 using platform::Utf8ToWide;
 using platform::WideToUtf8;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 bool IsDir(const std::string& path) {
   struct stat st {};

@@ -1,9 +1,11 @@
 #include "TestSupport.h"
 
+#include "CodePage.h"
 #include "Exceptions.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,6 +156,13 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) 
 
 ScopedEnv::~ScopedEnv() {
   old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str());
+}
+
+std::u16string W(const std::string& utf8) { return platform::Utf8ToWide(utf8); }
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 std::string ReadFile(const std::string& path) {

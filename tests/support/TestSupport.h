@@ -74,6 +74,12 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The UTF-16 text of a UTF-8 string: arguments for the system's text functions.
+std::u16string W(const std::string& utf8);
+
+// Whether anything stands at `path` (a symbolic link itself, not followed).
+bool Exists(const std::string& path);
+
 // The whole file as bytes (empty when it cannot be read).
 std::string ReadFile(const std::string& path);
 // Writes the bytes as the whole file (created or replaced).

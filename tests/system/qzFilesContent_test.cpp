@@ -21,7 +21,7 @@ using platform::Utf8ToWide;
 using qztest::ReadFile;
 using qztest::WriteFile;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 std::string PythonMd5(const std::string& bytes) {
   return qztest::RunPython("import hashlib,sys;sys.stdout.write(hashlib.md5(sys.stdin.buffer.read()).hexdigest())", {},

@@ -21,12 +21,9 @@ using platform::WideToUtf8;
 using qztest::ReadFile;
 using qztest::WriteFile;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+using qztest::Exists;
 
 // "-" for a missing file, else its content.
 std::string State(const std::string& path) { return Exists(path) ? ReadFile(path) : "-"; }

@@ -22,12 +22,9 @@ using platform::Utf8ToWide;
 using platform::WideToUtf8;
 using qztest::WriteFile;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+using qztest::Exists;
 
 std::vector<std::string> Items(const TStrings& list) {
   std::vector<std::string> out;

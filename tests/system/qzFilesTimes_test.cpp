@@ -29,12 +29,9 @@ using platform::WideToUtf8;
 using qztest::ReadFile;
 using qztest::WriteFile;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+using qztest::Exists;
 
 // Seconds since the epoch of a local day number.
 double Epoch(TDateTime local) {

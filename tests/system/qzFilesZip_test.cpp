@@ -24,7 +24,7 @@ using platform::WideToUtf8;
 using qztest::ReadFile;
 using qztest::WriteFile;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 std::vector<std::string> Items(const TStrings& list) {
   std::vector<std::string> out;

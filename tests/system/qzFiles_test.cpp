@@ -27,7 +27,7 @@ namespace {
 using platform::Utf8ToWide;
 using platform::WideToUtf8;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 using qztest::WriteFile;
 
@@ -36,10 +36,7 @@ bool IsDir(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+using qztest::Exists;
 
 using qztest::ScopedEnv;
 

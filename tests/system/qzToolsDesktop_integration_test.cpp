@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kWidth = 320, kHeight = 240;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 class DesktopTest : public ::testing::Test {
  protected:

@@ -31,7 +31,7 @@ using qztest::TempDir;
 
 namespace {
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 // ---- The HTML clipboard text ---------------------------------------------------------------------
 

@@ -35,7 +35,7 @@ namespace {
 
 using Calls = std::vector<std::vector<std::string>>;
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 // A python3 program that writes what it sees of itself as JSON into `report`.
 UnicodeString ReportParams(const std::string& report) {

@@ -25,7 +25,7 @@ using qztest::WriteFile;
 
 namespace {
 
-UnicodeString W(const std::string& s) { return Utf8ToWide(s); }
+using qztest::W;
 
 class SystemFilesTest : public ::testing::Test {
  protected:

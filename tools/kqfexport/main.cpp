@@ -343,15 +343,19 @@ struct RunState {
 
 RunState g_run;
 
-// Removes a copy folder. The plug-in may be deleting files in it at the same moment, so an
-// attempt that trips over a vanished file is repeated (a few times at most).
-void RemoveCopies(const fs::path& folder) {
-  if (folder.empty()) return;
+// Removes a run's folder of page copies; false when it is still there after a few attempts. The
+// plug-in may be deleting files in it at the same moment, so an attempt that trips over a
+// vanished file is repeated.
+bool RemoveCopies(const fs::path& folder) {
+  if (folder.empty()) return true;
   std::error_code ec;
   for (int attempt = 0; attempt < 5; ++attempt) {
     fs::remove_all(folder, ec);
-    if (!ec || !fs::exists(folder, ec)) return;
+    if (!ec) return true;
+    std::error_code exists;
+    if (!fs::exists(folder, exists) && !exists) return true;
   }
+  return false;
 }
 
 // The summary line; called with g_run.lock held.
@@ -370,11 +374,15 @@ void HandleSignals(sigset_t set) {
   }
   // Taken for good: the main thread writes nothing and touches no copy from here on.
   g_run.lock.lock();
-  RemoveCopies(g_run.copies);
+  const bool removed = RemoveCopies(g_run.copies);
   g_run.progress.Clear();
   std::fflush(stdout);
-  std::fprintf(stderr, "kqfexport: interrupted by %s; the page copies are removed\n",
-               sig == SIGINT ? "SIGINT" : "SIGTERM");
+  if (removed)
+    std::fprintf(stderr, "kqfexport: interrupted by %s; the page copies are removed\n",
+                 sig == SIGINT ? "SIGINT" : "SIGTERM");
+  else
+    std::fprintf(stderr, "kqfexport: interrupted by %s; the page copies in %s could not be removed\n",
+                 sig == SIGINT ? "SIGINT" : "SIGTERM", g_run.copies.c_str());
   if (!g_run.inPlugin.empty()) {
     std::fprintf(stderr,
                  "kqfexport: %s was being exported: whether it reached the archive is not known; check it before "
@@ -485,9 +493,10 @@ void RemoveStaleCopies(const fs::path& temp) {
     if (digits == 10 || digits == std::string::npos || name[digits] != '-' || digits - 10 > 9) continue;
     const pid_t pid = static_cast<pid_t>(std::stol(name.substr(10, digits - 10)));
     if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
-    std::error_code rec;
-    fs::remove_all(it->path(), rec);
-    std::fprintf(stderr, "kqfexport: removed page copies left by an ended run: %s\n", it->path().c_str());
+    if (RemoveCopies(it->path()))
+      std::fprintf(stderr, "kqfexport: removed page copies left by an ended run: %s\n", it->path().c_str());
+    else
+      std::fprintf(stderr, "kqfexport: cannot remove page copies left by an ended run: %s\n", it->path().c_str());
   }
 }
 
