@@ -283,19 +283,32 @@ UnicodeString ReadUtf8Text(SQLHSTMT st, SQLUSMALLINT col, ReadBuffer& buffer, bo
   // A byte gives at most one UTF-16 unit.
   out.reserve(ind != SQL_NO_TOTAL ? static_cast<size_t>(ind) : 2 * static_cast<size_t>(room));
   AdviseLargeBuffer(out.data(), out.capacity() * sizeof(char16_t));
+  // Drivers measure the rest of a value on every call (SQLite's runs strlen over it), so fixed
+  // pieces would make a long value cost time in the square of its length. A value of known
+  // length beyond four first pieces is read in pieces of a quarter of its length: at most five
+  // calls, and a buffer of a quarter of the value besides the result.
+  std::unique_ptr<char[]> large;
+  SQLLEN cap = ReadBuffer::kSize;
+  if (ind != SQL_NO_TOTAL && ind / 4 > cap) {
+    cap = ind / 4 + 4;
+    large = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(cap));
+  }
+  char* piece = buf;  // the piece being decoded
   size_t have = static_cast<size_t>(room);
   for (;;) {
-    const size_t keep = truncated ? IncompleteUtf8Tail(std::string_view(buf, have)) : 0;
-    AppendUtf8ToWide(out, std::string_view(buf, have - keep));
+    const size_t keep = truncated ? IncompleteUtf8Tail(std::string_view(piece, have)) : 0;
+    AppendUtf8ToWide(out, std::string_view(piece, have - keep));
     if (!truncated) break;
-    std::memmove(buf, buf + have - keep, keep);
-    r = SQLGetData(st, col, SQL_C_CHAR, buf + keep, ReadBuffer::kSize - static_cast<SQLLEN>(keep), &ind);
+    char* next = large ? large.get() : buf;
+    std::memmove(next, piece + have - keep, keep);
+    piece = next;
+    r = SQLGetData(st, col, SQL_C_CHAR, piece + keep, cap - static_cast<SQLLEN>(keep), &ind);
     if (r == SQL_NO_DATA) {
-      AppendUtf8ToWide(out, std::string_view(buf, keep));
+      AppendUtf8ToWide(out, std::string_view(piece, keep));
       break;
     }
     if (!SQL_SUCCEEDED(r)) ThrowStmt(st, u"Reading a column failed");
-    room = ReadBuffer::kSize - static_cast<SQLLEN>(keep) - 1;
+    room = cap - static_cast<SQLLEN>(keep) - 1;
     truncated = r == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > room);
     have = keep + static_cast<size_t>(truncated ? room : std::max<SQLLEN>(ind, 0));
   }

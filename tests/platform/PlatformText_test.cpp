@@ -79,6 +79,55 @@ TEST(CodePage, Utf8RoundTripAndInvalidInput) {
   EXPECT_FALSE(platform::IsValidUtf8("\xed\xa0\x80"));
 }
 
+// ASCII is widened sixteen bytes at a time: runs of every length around that step, between and
+// after multi-byte characters, decode as python decodes them, whole and appended piece by piece.
+TEST(CodePage, Utf8AsciiRunsAroundTheWideStepMatchPython) {
+  std::string utf8;
+  for (size_t run : {0, 1, 15, 16, 17, 31, 32, 33, 47, 100}) {
+    for (size_t k = 0; k < run; ++k) utf8.push_back(static_cast<char>('a' + (k + run) % 26));
+    utf8 += run % 2 ? "\xc3\xa4" : "\xf0\x9f\x98\x80\xe2\x82\xac";
+  }
+  utf8 += std::string(37, 'z');
+  std::string hex;
+  for (unsigned char c : utf8) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02x", c);
+    hex += b;
+  }
+  const std::string expected =
+      qztest::RunPython("import sys\nsys.stdout.write(bytes.fromhex('" + hex + "').decode('utf-8').encode('utf-16-le').hex())");
+  auto unitsHex = [](const UnicodeString& w) {
+    std::string out;
+    for (char16_t u : w) {
+      char b[5];
+      std::snprintf(b, sizeof b, "%02x%02x", u & 0xFF, u >> 8);
+      out += b;
+    }
+    return out;
+  };
+  EXPECT_EQ(unitsHex(platform::Utf8ToWide(utf8)), expected);
+  for (size_t cut : {size_t(1), size_t(16), size_t(17), utf8.size() / 2}) {
+    UnicodeString pieces;
+    size_t at = 0;
+    while (at < utf8.size()) {
+      // Pieces end on character boundaries, as the database layer hands them over.
+      size_t end = std::min(utf8.size(), at + cut);
+      while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+      platform::AppendUtf8ToWide(pieces, std::string_view(utf8).substr(at, end - at));
+      at = end;
+    }
+    EXPECT_EQ(unitsHex(pieces), expected) << "pieces of " << cut;
+  }
+  // A malformed byte anywhere in a long ASCII run becomes U+FFFD in its place.
+  for (size_t pos = 0; pos < 40; ++pos) {
+    std::string bytes(40, 'q');
+    bytes[pos] = '\xff';
+    UnicodeString want(40, u'q');
+    want[pos] = u'\ufffd';
+    EXPECT_EQ(platform::Utf8ToWide(bytes), want) << pos;
+  }
+}
+
 TEST(CaseMap, SimpleMappingKeepsLengthAndMatchesPythonPerCharacter) {
   // Every BMP character whose Python upper case is one character must map to it. Characters whose
   // full upper case is longer (ß, ŉ, Greek with iota subscript) have no one-character oracle here.
