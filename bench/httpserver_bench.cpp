@@ -12,7 +12,7 @@
 // a free loopback port with its files in a temporary folder; both are stopped at the end. The
 // load client is ours (wrk is not on the machine): one thread per connection, keep-alive, each
 // reading whole answers (Content-Length or chunked). nginx (Debian package) is installed by
-// bench/setup-nginx when missing; its own service is never started.
+// scripts/install-deps --bench when missing; its own service is never started.
 //
 //   httpserver_bench [--rounds N] [--connections C] [--only TEXT]
 #include <malloc.h>
@@ -259,14 +259,14 @@ double Load(int port, const std::string& path, bool gzip, int connections, int p
   return seconds;
 }
 
-// nginx from its Debian package, installed by bench/setup-nginx (which keeps the package's own
-// service from starting) when it is missing.
+// nginx from its Debian package, installed by scripts/install-deps --bench (which keeps the
+// package's own service from starting) when it is missing.
 void EnsureNginx() {
   if (std::system("command -v nginx >/dev/null 2>&1 || test -x /usr/sbin/nginx") == 0) return;
-  std::printf("installing nginx (Debian package) with bench/setup-nginx...\n");
+  std::printf("installing nginx (Debian package) with scripts/install-deps --bench...\n");
   std::fflush(stdout);
-  if (std::system("bash " QZ_BENCH_DIR "/setup-nginx >/dev/null") != 0)
-    throw std::runtime_error("cannot install nginx (bench/setup-nginx failed)");
+  if (std::system("bash " QZ_SOURCE_DIR "/scripts/install-deps --bench >/dev/null") != 0)
+    throw std::runtime_error("cannot install nginx (scripts/install-deps --bench failed)");
 }
 
 void StartNginx(Child& child, const std::string& dir, const std::string& root, int port) {
