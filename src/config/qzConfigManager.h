@@ -544,9 +544,14 @@ class TqzConfigManager {
   void ListChildNodes(const TIdType& parentId, const UnicodeString& parentKey, bool roots, TConfigNodes& NodeList);
   // The values of the node with this id appended to Properties as GetNodeProperties describes
   // (the list already emptied by the caller unless it extends); raises on a failed statement.
+  // With TextsLeftOut (values read) the rows of data type "BINARY" come without their text, and
+  // (*TextsLeftOut)[i] tells whether entry i is such a row: a caller that handles large binaries
+  // one at a time reads each with ReadValueText.
   void ReadNodeProperties(const TIdType& id, const UnicodeString& visKey, TProperties& Properties, bool WithValues,
                           bool Raw, const UnicodeString& PropertyPrefix, bool ExtendList, bool WithBinaries,
-                          bool AllowDuplicates);
+                          bool AllowDuplicates, std::vector<bool>* TextsLeftOut = nullptr);
+  // The stored text (KEYVALUE) of the row with this id; false when there is no such row.
+  bool ReadValueText(const TIdType& id, UnicodeString& Text);
   // The child test statement of the connection's dialect.
   bool ChildTest(const TIdType& parentId);
   // "%", "_" and "!" escaped by "!" for a LIKE pattern with ESCAPE '!'.

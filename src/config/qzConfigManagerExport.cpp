@@ -13,7 +13,8 @@
 //   </n7Document>
 //
 // The document is streamed into a temporary file beside the target while the tree is read, one
-// node's values at a time, and renamed over the target at the end; an existing package that gets
+// node's values at a time (a binary's text alone, read when it is written), and renamed over the
+// target at the end; an existing package that gets
 // one more "Content" is read first and written out again in front of it.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -104,45 +105,51 @@ class TqzConfigManager::TqzExportWriter {
   bool Utf16() const { return utf16_; }
 
   // Markup as it stands.
-  void Raw(std::u16string_view text) {
-    if (utf16_) {
-      for (char16_t c : text) {
-        buffer_ += static_cast<char>(c & 0xFF);
-        buffer_ += static_cast<char>(c >> 8);
-      }
-    } else {
-      buffer_ += platform::WideToUtf8(text);
-    }
-    if (buffer_.size() >= kWriteChunk) Flush();
-  }
+  void Raw(std::u16string_view text) { Put(text); }
   // UTF-8 markup (an existing document's elements).
   void RawUtf8(std::string_view utf8) {
     if (utf16_) {
-      Raw(platform::Utf8ToWide(utf8));
+      Put(platform::Utf8ToWide(utf8));
     } else {
       buffer_ += utf8;
       if (buffer_.size() >= kWriteChunk) Flush();
     }
   }
+  // Text of ASCII characters only that needs no escaping (Base64), as it stands.
+  void Ascii(std::string_view text) {
+    while (!text.empty()) {
+      const std::string_view part = text.substr(0, kWriteChunk);
+      if (utf16_) {
+        for (char c : part) {
+          buffer_ += c;
+          buffer_ += '\0';
+        }
+      } else {
+        buffer_ += part;
+      }
+      text.remove_prefix(part.size());
+      if (buffer_.size() >= kWriteChunk) Flush();
+    }
+  }
   // Character data: characters XML cannot hold become blanks; "&", "<", ">" and CR escaped (and
   // in attribute values also the double quote, TAB and LF), so every text reads back as written.
-  void Escaped(const UnicodeString& text, bool attribute) {
-    const UnicodeString clean = TqzXMLTools::PrepareString(text, false, false);
-    UnicodeString out;
-    out.reserve(clean.size() + 16);
-    for (char16_t c : clean) {
-      switch (c) {
-        case u'&': out += u"&amp;"; break;
-        case u'<': out += u"&lt;"; break;
-        case u'>': out += u"&gt;"; break;
-        case u'\r': out += u"&#13;"; break;
-        case u'"': out += attribute ? u"&quot;" : u"\""; break;
-        case u'\t': out += attribute ? u"&#9;" : u"\t"; break;
-        case u'\n': out += attribute ? u"&#10;" : u"\n"; break;
-        default: out += c;
-      }
-    }
-    Raw(out);
+  // The text goes to the file piece by piece: a large value is never held a second time.
+  void Escaped(std::u16string_view text, bool attribute) {
+    ScanXmlChars(
+        text,
+        [&](std::size_t pos, std::size_t len) {
+          const std::u16string_view run = text.substr(pos, len);
+          std::size_t start = 0;
+          for (std::size_t i = 0; i < run.size(); ++i) {
+            const char16_t* entity = Entity(run[i], attribute);
+            if (!entity) continue;
+            Put(run.substr(start, i - start));
+            Put(entity);
+            start = i + 1;
+          }
+          Put(run.substr(start));
+        },
+        [&](char16_t) { Put(u" "); });
   }
   void Attribute(std::u16string_view name, const UnicodeString& value) {
     Raw(u" ");
@@ -163,6 +170,46 @@ class TqzConfigManager::TqzExportWriter {
   }
 
  private:
+  static const char16_t* Entity(char16_t c, bool attribute) {
+    switch (c) {
+      case u'&': return u"&amp;";
+      case u'<': return u"&lt;";
+      case u'>': return u"&gt;";
+      case u'\r': return u"&#13;";
+      case u'"': return attribute ? u"&quot;" : nullptr;
+      case u'\t': return attribute ? u"&#9;" : nullptr;
+      case u'\n': return attribute ? u"&#10;" : nullptr;
+      default: return nullptr;
+    }
+  }
+  // UTF-16 units into the buffer in the file's encoding (a lone surrogate as U+FFFD in UTF-8),
+  // written out whenever a chunk is full.
+  void Put(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char16_t c = text[i];
+      if (utf16_) {
+        buffer_ += static_cast<char>(c & 0xFF);
+        buffer_ += static_cast<char>(c >> 8);
+      } else if (c < 0x80) {
+        buffer_ += static_cast<char>(c);
+      } else if (c < 0x800) {
+        buffer_ += static_cast<char>(0xC0 | (c >> 6));
+        buffer_ += static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[++i] - 0xDC00);
+        buffer_ += static_cast<char>(0xF0 | (cp >> 18));
+        buffer_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        buffer_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        buffer_ += static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        const char16_t unit = c >= 0xD800 && c <= 0xDFFF ? char16_t(0xFFFD) : c;
+        buffer_ += static_cast<char>(0xE0 | (unit >> 12));
+        buffer_ += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        buffer_ += static_cast<char>(0x80 | (unit & 0x3F));
+      }
+      if (buffer_.size() >= kWriteChunk) Flush();
+    }
+  }
   void Flush() {
     std::size_t done = 0;
     while (done < buffer_.size()) {
@@ -349,17 +396,33 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
       }
     }
 
-    auto writeProperty = [&](const TProperty& entry) {
+    // A binary value's stored Base64 text as its compressed Base64 form, each intermediate form
+    // released as soon as the next one is made.
+    auto writeCompressed = [&](UnicodeString&& stored) {
+      AnsiString base64 = platform::WideToAnsi(stored);
+      UnicodeString().swap(stored);
+      AnsiString bytes = TqzBase64::Base64ToStr(base64);
+      AnsiString().swap(base64);
+      AnsiString packed = TqzStringsServices::CompressString(bytes);
+      AnsiString().swap(bytes);
+      const AnsiString text = TqzBase64::StrToBase64(packed, false);
+      AnsiString().swap(packed);
+      out.Ascii(text);
+    };
+
+    // One "Property" element. `stored`: the stored text of a binary read on its own (the entry
+    // then carries no value), else null.
+    auto writeProperty = [&](const TProperty& entry, UnicodeString* stored) {
       out.Raw(u"<Property");
       out.Attribute(u"Name", v12 ? encodeText(entry.Name) : entry.Name);
       out.Attribute(u"DataType", entry.DataType);
-      UnicodeString text;
       if (v12) {
+        out.Raw(u">");
         if (TqzTypes::GetVarTypeFromStr(entry.DataType, 13) == varDate) {
           const TDateTime when = entry.Value.IsEmptyOrNull() ? 0 : entry.Value.AsDateTime();
-          text = platform::AnsiToWide(TqzDateTime::DateTimeToTimeStampStr(when, false));
+          out.Escaped(platform::AnsiToWide(TqzDateTime::DateTimeToTimeStampStr(when, false)), false);
         } else {
-          text = encodeText(TqzTypes::VarToStrExt(entry.Value));
+          out.Escaped(encodeText(stored ? *stored : TqzTypes::VarToStrExt(entry.Value)), false);
         }
       } else {
         if (IncludeChangeInfos && !entry.User.empty()) {
@@ -367,18 +430,15 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
           out.Attribute(u"Date", PackageDateText(entry.Changed));
         }
         if (UpperCaseStr(entry.DataType) == u"BINARY") {
-          const UnicodeString stored = TqzTypes::VarToStrExt(entry.Value);
-          if (!stored.empty()) {
-            out.Attribute(u"Compressed", u"true");
-            const AnsiString bytes = TqzBase64::Base64ToStr(platform::WideToAnsi(stored));
-            text = platform::AnsiToWide(TqzBase64::StrToBase64(TqzStringsServices::CompressString(bytes), false));
-          }
+          UnicodeString text = stored ? std::move(*stored) : TqzTypes::VarToStrExt(entry.Value);
+          if (!text.empty()) out.Attribute(u"Compressed", u"true");
+          out.Raw(u">");
+          if (!text.empty()) writeCompressed(std::move(text));
         } else {
-          text = TqzTypes::VarToStrExt(entry.Value);
+          out.Raw(u">");
+          out.Escaped(TqzTypes::VarToStrExt(entry.Value), false);
         }
       }
-      out.Raw(u">");
-      out.Escaped(text, false);
       out.Raw(u"</Property>");
     };
 
@@ -398,9 +458,15 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
             out.Raw(u">");
           }
           if (!IsTIdStringEmpty(id)) {
+            // Binaries come without their texts and are read one at a time when written, so no
+            // more than one large value is held at once (script nodes are read whole: their
+            // lock looks at the values).
+            const bool scriptNode = UpperCaseStr(key).starts_with(u"KESTA/SCRIPTS/");
             TProperties values;
-            ReadNodeProperties(id, visKey, values, true, false, UnicodeString(), false, true, false);
-            if (UpperCaseStr(key).starts_with(u"KESTA/SCRIPTS/")) {
+            std::vector<bool> leftOut;
+            ReadNodeProperties(id, visKey, values, true, false, UnicodeString(), false, true, false,
+                               scriptNode ? nullptr : &leftOut);
+            if (scriptNode) {
               for (const char16_t* name : {u"ScriptBackup", u"LockDate", u"LockUser", u"Markers"}) {
                 DeletePropertyValueByName(name, values);
               }
@@ -415,15 +481,29 @@ bool TqzConfigManager::Export(const UnicodeString& RootKey, const UnicodeString&
                 }
               }
             }
-            for (TProperty& entry : values) {
+            for (std::size_t index = 0; index < values.size(); ++index) {
+              TProperty& entry = values[index];
               if (ValidProperties && ValidProperties->IndexOf(entry.Name) < 0) continue;
               if (isExcluded(key, entry.Name)) continue;
               auto found = defaultOf.find(UpperCaseStr(visKey + u"/" + entry.Name));
               if (found != defaultOf.end()) {
                 entry.DataType = defaults[found->second].DataType;
                 entry.Value = defaults[found->second].Value;
+                writeProperty(entry, nullptr);
+              } else if (index < leftOut.size() && leftOut[index]) {
+                UnicodeString stored;
+                // A value deleted since the node was listed is left out.
+                if (!ReadValueText(entry.Id, stored)) continue;
+                if (UpperCaseStr(entry.DataType) == u"BINARY") {
+                  writeProperty(entry, &stored);
+                } else {  // a type the database's collation takes for "BINARY"
+                  entry.Value = TqzTypes::StrToVarExt(stored, entry.DataType);
+                  writeProperty(entry, nullptr);
+                }
+              } else {
+                writeProperty(entry, nullptr);
               }
-              writeProperty(entry);
+              entry.Value = Variant();
             }
           }
           if (SubNodes && !IsTIdStringEmpty(id)) {

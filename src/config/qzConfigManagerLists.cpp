@@ -133,9 +133,14 @@ bool TqzConfigManager::NodeExists(const UnicodeString& Key, bool CanCreate) {
 
 void TqzConfigManager::ReadNodeProperties(const TIdType& id, const UnicodeString& visKey, TProperties& Properties,
                                           bool WithValues, bool Raw, const UnicodeString& PropertyPrefix,
-                                          bool ExtendList, bool WithBinaries, bool AllowDuplicates) {
+                                          bool ExtendList, bool WithBinaries, bool AllowDuplicates,
+                                          std::vector<bool>* TextsLeftOut) {
   const bool v2 = TableStructureType == TST_V2;
-  UnicodeString columns = WithValues ? u"ID,DATATYPE,KEYNAME,KEYVALUE" : u"ID,DATATYPE,KEYNAME";
+  const bool leaveOut = WithValues && TextsLeftOut;
+  UnicodeString columns = !WithValues ? u"ID,DATATYPE,KEYNAME"
+                          : leaveOut ? u"ID,DATATYPE,KEYNAME,CASE WHEN DATATYPE = 'BINARY' THEN NULL ELSE KEYVALUE END "
+                                       u"AS KEYVALUE,CASE WHEN DATATYPE = 'BINARY' THEN 1 ELSE 0 END AS LEFTOUT"
+                                     : u"ID,DATATYPE,KEYNAME,KEYVALUE";
   if (v2) columns += u",DIMENSION,CHANGEUSER,CHANGEDATE";
   const bool skipBinaries = WithValues && !WithBinaries;
   const UnicodeString sql = u"SELECT " + columns + u" FROM " + Table() +
@@ -163,6 +168,8 @@ void TqzConfigManager::ReadNodeProperties(const TIdType& id, const UnicodeString
   platform::DbField* dimField = v2 ? &q->FieldByName(u"DIMENSION") : nullptr;
   platform::DbField* userField = v2 ? &q->FieldByName(u"CHANGEUSER") : nullptr;
   platform::DbField* dateField = v2 ? &q->FieldByName(u"CHANGEDATE") : nullptr;
+  platform::DbField* leftOutField = leaveOut ? &q->FieldByName(u"LEFTOUT") : nullptr;
+  if (leaveOut) TextsLeftOut->resize(Properties.size(), false);
   for (q->First(); !q->Eof(); q->Next()) {
     const UnicodeString name = TrimLow(nameField.AsString());
     std::size_t target = n;
@@ -192,6 +199,7 @@ void TqzConfigManager::ReadNodeProperties(const TIdType& id, const UnicodeString
       entry.Changed = 0;
       entry.Dimension.clear();
     }
+    if (leaveOut) (*TextsLeftOut)[target] = leftOutField->AsInteger() != 0;
     if (!WithValues) {
       entry.Value = Variant::Null();
     } else if (Raw) {
@@ -201,6 +209,15 @@ void TqzConfigManager::ReadNodeProperties(const TIdType& id, const UnicodeString
     }
   }
   if (ExtendList) Properties.resize(n);
+  if (leaveOut) TextsLeftOut->resize(Properties.size());
+}
+
+bool TqzConfigManager::ReadValueText(const TIdType& id, UnicodeString& Text) {
+  TqzQuery q(*this, u"SELECT KEYVALUE FROM " + Table() + u" WHERE ID = :ID", {{u"ID", IdVariant(id)}});
+  if (!q.Found()) return false;
+  q->First();
+  Text = q->FieldByName(u"KEYVALUE").AsString();
+  return true;
 }
 
 bool TqzConfigManager::GetNodeProperties(const UnicodeString& Key, TProperties& Properties, bool WithValues, bool Raw,

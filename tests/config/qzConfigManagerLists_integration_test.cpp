@@ -15,5 +15,6 @@ TEST(ConfigListsMariaDb, ContextHelp) { RunContextHelp<MariaDbBackend>(); }
 TEST(ConfigListsMariaDb, NodeXml) { RunNodeXml<MariaDbBackend>(); }
 TEST(ConfigListsMariaDb, Export) { RunExport<MariaDbBackend>(); }
 TEST(ConfigListsMariaDb, ExportFaultsKeepTheOldFile) { RunExportFaults<MariaDbBackend>(); }
+TEST(ConfigListsMariaDb, ExportLargeValues) { RunExportLargeValues<MariaDbBackend>(); }
 
 }  // namespace

@@ -15,6 +15,7 @@ TEST(ConfigListsSqlite, ContextHelp) { RunContextHelp<SqliteBackend>(); }
 TEST(ConfigListsSqlite, NodeXml) { RunNodeXml<SqliteBackend>(); }
 TEST(ConfigListsSqlite, Export) { RunExport<SqliteBackend>(); }
 TEST(ConfigListsSqlite, ExportFaultsKeepTheOldFile) { RunExportFaults<SqliteBackend>(); }
+TEST(ConfigListsSqlite, ExportLargeValues) { RunExportLargeValues<SqliteBackend>(); }
 
 // A table without the change columns: no user, date or dimension.
 TEST(ConfigListsSqlite, LayoutWithoutChangeColumns) {
