@@ -14,8 +14,8 @@
 //
 // The document is streamed into a temporary file beside the target while the tree is read, one
 // node's values at a time (a binary's text alone, read when it is written), and renamed over the
-// target at the end; an existing package that gets
-// one more "Content" is read first and written out again in front of it.
+// target at the end; an existing package that gets one more "Content" is read first and written
+// out again in front of it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
