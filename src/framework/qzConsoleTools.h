@@ -24,17 +24,21 @@
 // a process stays taken until it is closed or the process ends. Ownership is the process's.
 //
 // The service log (qzConsoleToolsLog.cpp). Log formats an entry into one line, keeps the line in
-// the last-500 lists and queues a record; a writer thread takes the queue every 100 ms and sends
-// each record to the daily log file, to a syslog server (UDP, RFC 3164), as an SNMPv1 trap and to
-// the console (ANSI colours when standard output is a terminal). Log does no I/O and never waits
-// for the writer: it holds the queue lock only to queue.
+// the last-500 lists (fixed rings) and queues a record; a writer thread takes the queue every
+// 100 ms (at once again while it finds more queued) and sends each record to the daily log file
+// (large buffered writes), to a syslog server (UDP, RFC 3164, datagrams in batches of sendmmsg),
+// as an SNMPv1 trap and to the console (ANSI colours when standard output is a terminal). Log does
+// no I/O: it formats everything on the caller's thread (also the file's UTF-8 line) and holds the
+// queue lock only to move the ready record in.
 //   * Log files are UTF-8 (no byte-order mark), one line per entry ending in CR LF:
 //     <LogFile>-yyyymmdd.txt, continued in <LogFile>-yyyymmdd-1.txt, -2, ... once a file has
 //     reached 100 MiB (tested at the writer's first pass and then every 1000 records).
-//   * The queue is bounded (MaxQueueSize records, default 100000). When it is full, the oldest
-//     queued debug or trace record is dropped, and only when none is queued the oldest record of
-//     any kind; drops are counted (DroppedCount) and reported as one warning line once the writer
-//     has taken the queue again.
+//   * The queue is bounded (MaxQueueSize records, default 100000). A full queue while the writer
+//     works through its backlog makes Log wait until the writer takes the queue, at most one
+//     second per call. When the writer stalls (one pass without progress for 200 ms, e.g. on a
+//     blocked file) nobody waits: the oldest queued debug or trace record is dropped, and only
+//     when none is queued the oldest record of any kind; drops are counted (DroppedCount) and
+//     reported as one warning line once the writer has taken the queue again.
 //   * Every field that the writer thread reads while callers may change it is atomic or locked
 //     (TqzLockedValue); the counters are atomic, and the "today" counters are reset by exactly
 //     one thread after local midnight. Log leaves Message alone (callers on other threads own it).
@@ -53,6 +57,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -323,9 +328,36 @@ class TqzConsoleTools {
   TDateTime CurrentTime() const;
   UnicodeString GetActiveLogFileName(TDateTime Now) const;
   int32_t FindLastLogFileNumber() const;
-  void Enqueue(TqzLogRecord&& Record);
-  // Moves the queue into Records; the number dropped since the last call goes to Dropped.
-  void TakeQueuedRecords(std::list<TqzLogRecord>& Records, uint64_t& Dropped);
+  // A queued entry, made ready for the writer by the caller's thread.
+  struct QueuedEntry {
+    TDateTime TimeStamp = 0;
+    TqzLogInfoType LogInfoType = qzLog_Unknown;
+    std::string FileLine;  // the line of the log file, UTF-8, without CR LF
+    std::string Text;      // the message, UTF-8 (syslog, SNMP)
+  };
+  using EntryList = std::list<QueuedEntry>;
+  // The last lines of the log in a fixed ring: a new line takes the oldest one's slot, nothing
+  // shifts. Guarded by LogLock.
+  class LineRing {
+   public:
+    // Keeps Line as the newest of at most Limit lines; Line gets back the line that had to go
+    // (or an empty text), so that the caller frees it after releasing the lock.
+    void Add(UnicodeString& Line, std::size_t Limit);
+    void CopyTo(TStrings& Lines) const;  // oldest first
+    void Clear();
+
+   private:
+    void Resize(std::size_t Limit);
+    std::vector<UnicodeString> slots_;
+    std::size_t first_ = 0, count_ = 0;
+  };
+  // Holding LogLock: moves the one entry of Node into the queue; entries dropped for it go to
+  // Dropped (freed by the caller after releasing the lock).
+  void Enqueue(EntryList& Node, EntryList& Dropped);
+  void WaitForRoom(std::unique_lock<std::mutex>& Lock);
+  // Moves the queue into Entries; the number dropped since the last call goes to Dropped.
+  void TakeQueuedRecords(EntryList& Entries, uint64_t& Dropped);
+  bool CheckErrWarnResetOn(TDateTime Today);
   void LoadDocLogSettings();
   platform::DbConnection& DocLogConnection();
   bool DocLogWrite(const UnicodeString& LogTypeStr, const UnicodeString& Msg, const TIdType& DocId,
@@ -337,13 +369,17 @@ class TqzConsoleTools {
   int StdOutputHandle = 1;
   UnicodeString ConnectionString;
   bool UseGMTDateTime = false;
-  TStringList IntLog, IntErrorLog;
-  std::list<TqzLogRecord> LogQueue;
-  std::deque<std::list<TqzLogRecord>::iterator> lowPriority_;  // queued debug/trace records, oldest first
+  LineRing IntLog, IntErrorLog;
+  EntryList LogQueue;
+  std::deque<EntryList::iterator> lowPriority_;  // queued debug/trace entries, oldest first
   uint64_t droppedSinceTake_ = 0;
   uint64_t queuedTotal_ = 0;          // records queued (LogLock)
   uint64_t handledTotal_ = 0;         // records taken and handled by the writer (LogLock)
   std::condition_variable handled_;   // signalled after each pass of the writer
+  std::condition_variable room_;      // signalled when the writer has taken the queue
+  std::atomic<int64_t> writerBeat_{0};    // steady ms of the writer's last progress
+  std::atomic<bool> writerBusy_{false};   // the writer is inside a pass
+  std::atomic<bool> writerRunning_{true};
   mutable std::mutex docLogLock_;
   std::vector<UnicodeString> docLogMetaFields_;
   std::unique_ptr<platform::DbConnection> docLogConnection_;

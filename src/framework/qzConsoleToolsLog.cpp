@@ -28,6 +28,31 @@ namespace {
 
 constexpr int64_t kContinueSize = 104857600;  // 100 MiB: the next file number starts
 constexpr const char* kEnterpriseOid = "1.3.6.1.4.1.32473";
+// A full queue makes Log wait for the writer while it works, at most this long per call ...
+constexpr int64_t kRoomWaitMs = 1000;
+// ... and not at all once the writer has been inside one pass without progress for this long.
+constexpr int64_t kStallMs = 200;
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Local time now, as platform::Now() gives it; the time zone is asked once per second and thread
+// (it takes the C library's time zone lock).
+TDateTime LocalNow() {
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(platform::ClockNow().time_since_epoch()).count();
+  const int64_t second = ms >= 0 ? ms / 1000 : -((999 - ms) / 1000);
+  thread_local int64_t cachedSecond = INT64_MIN;
+  thread_local int64_t days = 0;
+  thread_local int32_t msOfDay = 0;
+  if (second != cachedSecond) {
+    platform::SplitDateTime(platform::UnixMsToLocalDateTime(second * 1000), days, msOfDay);
+    cachedSecond = second;
+  }
+  return platform::CombineDateTime(days, msOfDay + static_cast<int32_t>(ms - second * 1000));
+}
 
 void AppendDigits(UnicodeString& out, int64_t value, int width) {
   char16_t buffer[20];
@@ -197,6 +222,14 @@ class TqzConsoleTools::TqzLogThread {
   ~TqzLogThread() { Stop(); }
 
   void Start() { thread_ = std::thread([this] { Execute(); }); }
+  // Ends the writer's wait between passes (never called holding LogLock).
+  void Wake() {
+    {
+      std::lock_guard lock(mutex_);
+      wakeRequested_ = true;
+    }
+    wake_.notify_one();
+  }
   // Asks the thread to stop and waits for it; it writes what is still queued first.
   void Stop() {
     {
@@ -210,44 +243,59 @@ class TqzConsoleTools::TqzLogThread {
   uint64_t FLogCount = 0;  // records written since the thread started (writer thread only)
 
  private:
+  // A pass every 100 ms; while a pass finds more queued behind it, the next one starts at once,
+  // and a caller waiting for room in a full queue ends the wait early (Wake). The wait is bounded
+  // whatever happens, and the writer never holds mutex_ while it takes LogLock.
   void Execute() {
     for (;;) {
-      FlushLogQueue();
+      const bool busy = FlushLogQueue() && FOwner->QueuedRecordCount() > 0;
       std::unique_lock lock(mutex_);
-      if (wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) break;
+      if (!busy) wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_ || wakeRequested_; });
+      wakeRequested_ = false;
+      if (stop_) break;
     }
     FlushLogQueue();
+    FOwner->writerRunning_ = false;
   }
 
-  void FlushLogQueue();
-  void WriteSysLog(const TqzLogRecord& r);
-  void WriteTrap(const TqzLogRecord& r);
+  // One pass: takes the queue and writes it; false when there was nothing to write.
+  bool FlushLogQueue();
+  void WriteSysLog(const EntryList& entries);
+  void WriteTrap(const QueuedEntry& r);
 
   TqzConsoleTools* FOwner;
   platform::SyslogClient FSysLogClient;
   platform::SnmpTrapSender FSnmpClient;
+  std::vector<platform::SyslogClient::Message> syslogBatch_;
   uint64_t lastBlock_ = UINT64_MAX;  // FLogCount / 1000 at the last size test
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
+  bool wakeRequested_ = false;
 };
 
-void TqzConsoleTools::TqzLogThread::FlushLogQueue() {
+bool TqzConsoleTools::TqzLogThread::FlushLogQueue() {
   TqzConsoleTools& o = *FOwner;
-  std::list<TqzLogRecord> records;
+  EntryList records;
   uint64_t dropped = 0;
+  o.writerBeat_ = SteadyMs();
+  o.writerBusy_ = true;
+  struct Idle {
+    TqzConsoleTools& o;
+    ~Idle() { o.writerBusy_ = false; }
+  } idle{o};
   o.TakeQueuedRecords(records, dropped);
-  if (records.empty() && dropped == 0) return;
+  o.room_.notify_all();
+  if (records.empty() && dropped == 0) return false;
   const std::size_t taken = records.size();
   if (dropped > 0) {
-    TqzLogRecord note;
+    QueuedEntry note;
     note.TimeStamp = o.CurrentTime();
     note.LogInfoType = qzLog_Warning;
-    note.LogType = TqzTypes::GetLogTypeText(qzLog_Warning);
-    note.Text = platform::IntToStr(static_cast<int64_t>(dropped)) +
-                u" log entries were dropped because the log queue was full";
-    note.User = u"SYSTEM";
+    note.Text = std::to_string(dropped) + " log entries were dropped because the log queue was full";
+    note.FileLine = platform::WideToUtf8(CreateLogTextW(qzLog_Warning, platform::Utf8ToWide(note.Text),
+                                                        note.TimeStamp, UnicodeString(), true));
     records.push_front(std::move(note));
   }
 
@@ -287,61 +335,92 @@ void TqzConsoleTools::TqzLogThread::FlushLogQueue() {
     }
   }
 
-  const bool console = !o.AsService.load();
-  const bool colours = console && ::isatty(o.StdOutputHandle) == 1;
-  const int32_t level = o.LogLevel.load();
-  std::string fileBuffer, consoleBuffer;
-  bool writeFailed = false;
-  auto flushFile = [&] {
-    if (fd >= 0 && !fileBuffer.empty() && !writeFailed && !WriteAll(fd, fileBuffer)) {
-      writeFailed = true;
-      StdOut(std::string("EXCEPTION: writing logfile exception (") + std::strerror(errno) + ")");
-    }
-    fileBuffer.clear();
-  };
-  for (const TqzLogRecord& r : records) {
-    ++FLogCount;
-    const UnicodeString line = CreateLogTextW(r.LogType, r.Text, r.TimeStamp, r.Address, true);
-    if (fd >= 0) {
-      fileBuffer += platform::WideToUtf8(line);
+  // The file in large writes.
+  if (fd >= 0) {
+    constexpr std::size_t kWriteSize = 1u << 20;
+    std::string fileBuffer;
+    fileBuffer.reserve(kWriteSize + 4096);
+    bool writeFailed = false;
+    auto flushFile = [&] {
+      if (!fileBuffer.empty() && !writeFailed && !WriteAll(fd, fileBuffer)) {
+        writeFailed = true;
+        StdOut(std::string("EXCEPTION: writing logfile exception (") + std::strerror(errno) + ")");
+      }
+      fileBuffer.clear();
+      o.writerBeat_ = SteadyMs();
+    };
+    for (const QueuedEntry& r : records) {
+      fileBuffer += r.FileLine;
       fileBuffer += "\r\n";
-      if (fileBuffer.size() >= (1u << 20)) flushFile();
+      if (fileBuffer.size() >= kWriteSize) flushFile();
     }
-    if (o.SysLogActive.load() && r.LogInfoType != qzLog_Trace && IsLogTypeEnabled(o.SysLogLevel.load(), r.LogInfoType))
-      WriteSysLog(r);
-    if (o.SNMPActive.load() &&
-        (r.LogInfoType == qzLog_Error || r.LogInfoType == qzLog_Warning || r.LogInfoType == qzLog_Critical))
-      WriteTrap(r);
-    if (console && !(r.LogInfoType == qzLog_Debug && level <= 3) && !(r.LogInfoType == qzLog_Trace && level <= 4))
-      consoleBuffer += ConsoleLine(r.LogInfoType, line, colours);
+    flushFile();
+    if (::close(fd) != 0) StdOut("EXCEPTION: closefile exception (ioresult " + std::to_string(errno) + ")");
   }
-  flushFile();
-  if (fd >= 0 && ::close(fd) != 0) StdOut("EXCEPTION: closefile exception (ioresult " + std::to_string(errno) + ")");
-  if (!consoleBuffer.empty()) WriteAll(o.StdOutputHandle, consoleBuffer);
+  FLogCount += records.size();
+
+  if (o.SysLogActive.load()) WriteSysLog(records);
+  if (o.SNMPActive.load())
+    for (const QueuedEntry& r : records)
+      if (r.LogInfoType == qzLog_Error || r.LogInfoType == qzLog_Warning || r.LogInfoType == qzLog_Critical)
+        WriteTrap(r);
+
+  if (!o.AsService.load()) {
+    const bool colours = ::isatty(o.StdOutputHandle) == 1;
+    const int32_t level = o.LogLevel.load();
+    std::string consoleBuffer;
+    for (const QueuedEntry& r : records)
+      if (!(r.LogInfoType == qzLog_Debug && level <= 3) && !(r.LogInfoType == qzLog_Trace && level <= 4))
+        consoleBuffer += ConsoleLine(r.LogInfoType, platform::Utf8ToWide(r.FileLine), colours);
+    if (!consoleBuffer.empty()) WriteAll(o.StdOutputHandle, consoleBuffer);
+  }
 
   {
     std::lock_guard lock(o.LogLock);
     o.handledTotal_ += taken + dropped;
   }
   o.handled_.notify_all();
+  return true;
 }
 
-void TqzConsoleTools::TqzLogThread::WriteSysLog(const TqzLogRecord& r) {
+// The entries that pass the syslog level go out in batches of datagrams.
+void TqzConsoleTools::TqzLogThread::WriteSysLog(const EntryList& entries) {
   TqzConsoleTools& o = *FOwner;
+  constexpr std::size_t kBatch = 1024;
+  const int32_t level = o.SysLogLevel.load();
+  const int facility = o.SysLogFacility.load();
+  const bool gmt = o.UseGMTDateTime;
+  std::string tag;
   try {
     FSysLogClient.Host = platform::WideToUtf8(o.SysLogServer.Get());
     FSysLogClient.Port = o.SysLogPort.load();
     FSysLogClient.ReceiveTimeOut = o.SysLogTimeOut.load();
-    const TDateTime local =
-        o.UseGMTDateTime ? platform::UnixMsToLocalDateTime(platform::UtcDateTimeToUnixMs(r.TimeStamp)) : r.TimeStamp;
-    FSysLogClient.Send(o.SysLogFacility.load(), SysLogSeverityOf(r.LogInfoType), local,
-                       platform::WideToUtf8(UpperCaseStr(o.ServerTechName.Get())), platform::WideToUtf8(r.Text));
+    tag = platform::WideToUtf8(UpperCaseStr(o.ServerTechName.Get()));
   } catch (const std::exception& e) {
     StdOut(std::string("EXCEPTION: could not contact syslog server (") + e.what() + ")");
+    return;
   }
+  auto send = [&] {
+    try {
+      FSysLogClient.SendBatch(facility, tag, syslogBatch_);
+    } catch (const std::exception& e) {
+      StdOut(std::string("EXCEPTION: could not contact syslog server (") + e.what() + ")");
+    }
+    syslogBatch_.clear();
+    o.writerBeat_ = SteadyMs();
+  };
+  syslogBatch_.clear();
+  for (const QueuedEntry& r : entries) {
+    if (r.LogInfoType == qzLog_Trace || !IsLogTypeEnabled(level, r.LogInfoType)) continue;
+    const TDateTime local =
+        gmt ? platform::UnixMsToLocalDateTime(platform::UtcDateTimeToUnixMs(r.TimeStamp)) : r.TimeStamp;
+    syslogBatch_.push_back({SysLogSeverityOf(r.LogInfoType), local, r.Text});
+    if (syslogBatch_.size() >= kBatch) send();
+  }
+  if (!syslogBatch_.empty()) send();
 }
 
-void TqzConsoleTools::TqzLogThread::WriteTrap(const TqzLogRecord& r) {
+void TqzConsoleTools::TqzLogThread::WriteTrap(const QueuedEntry& r) {
   TqzConsoleTools& o = *FOwner;
   const UnicodeString server = o.SNMPServer.Get();
   const int32_t port = o.SNMPPort.load();
@@ -357,13 +436,14 @@ void TqzConsoleTools::TqzLogThread::WriteTrap(const TqzLogRecord& r) {
         {oid + ".2", platform::WideToUtf8(platform::FormatDateTime(u"yyyy-mm-dd hh:nn:ss", o.StartDate))},
         {oid + ".3", std::to_string(std::llround(std::max(0.0, seconds)))},
         {oid + ".4", platform::WideToUtf8(TqzTypes::GetLogTypeText(r.LogInfoType))},
-        {oid + ".5", platform::WideToUtf8(r.Text)},
+        {oid + ".5", r.Text},
     };
     const auto ticks = static_cast<uint32_t>(static_cast<uint64_t>(std::llround(std::max(0.0, seconds) * 100.0)));
     FSnmpClient.Send(kEnterpriseOid, 6, 1, ticks, binds);
   } catch (const std::exception& e) {
     StdOut(std::string("EXCEPTION: could not contact snmp server (") + e.what() + ")");
   }
+  o.writerBeat_ = SteadyMs();
 }
 
 // ---- Construction ------------------------------------------------------------------------------
@@ -392,7 +472,7 @@ void TqzConsoleTools::SetLogFile(const UnicodeString& Stem) {
   ActiveLogFile = GetActiveLogFileName(CurrentTime());
 }
 
-TDateTime TqzConsoleTools::CurrentTime() const { return UseGMTDateTime ? platform::NowUTC() : platform::Now(); }
+TDateTime TqzConsoleTools::CurrentTime() const { return UseGMTDateTime ? platform::NowUTC() : LocalNow(); }
 
 UnicodeString TqzConsoleTools::GetActiveLogFileName(TDateTime Now) const {
   UnicodeString name = LogFile.Get() + u"-" + platform::FormatDateTime(u"yyyymmdd", Now);
@@ -525,8 +605,13 @@ UnicodeString TqzConsoleTools::Log(const UnicodeString& Typ, const UnicodeString
   LogCount.fetch_add(1, std::memory_order_relaxed);
   UnicodeString word = LowerCaseStr(Typ);
   TqzLogInfoType type = GetLogTypeFromText(word);
-  if (TimeStamp == 0) TimeStamp = CurrentTime();
-  CheckErrWarnReset();
+  if (TimeStamp == 0) {
+    TimeStamp = CurrentTime();
+    // A local time stamp of now also gives today's date.
+    if (UseGMTDateTime) CheckErrWarnReset(); else CheckErrWarnResetOn(std::floor(TimeStamp));
+  } else {
+    CheckErrWarnReset();
+  }
   if (type == qzLog_Error) {
     const UnicodeString upper = UpperCaseStr(Msg);
     if (upper.find(u"ACCESS VIOLATION") != UnicodeString::npos ||
@@ -548,51 +633,83 @@ UnicodeString TqzConsoleTools::Log(const UnicodeString& Typ, const UnicodeString
   }
   if (!IsLogTypeEnabled(LogLevel.load(), type)) return UnicodeString();
 
+  // Everything is made ready here, on the caller's thread: the line, the file's line (long
+  // addresses shortened) in UTF-8, the queue node and the copies for the last-lines lists. The
+  // lock below only moves them in; what they replace is freed after it.
   UnicodeString line = CreateLogTextW(word, Msg, TimeStamp, Address, false);
-  TqzLogRecord record;
-  record.TimeStamp = TimeStamp;
-  record.Address = Address;
-  record.LogInfoType = type;
-  record.LogType = std::move(word);
-  record.Text = Msg;
-  record.User = u"SYSTEM";
-  const int32_t maxLines = std::max<int32_t>(MaxIntLog.load(), 0);
-  std::lock_guard lock(LogLock);
-  Enqueue(std::move(record));
-  IntLog.Add(line);
-  while (IntLog.Count() > maxLines) IntLog.Delete(0);
-  if (type == qzLog_Error || type == qzLog_Critical) {
-    IntErrorLog.Add(line);
-    while (IntErrorLog.Count() > maxLines) IntErrorLog.Delete(0);
+  EntryList node;
+  QueuedEntry& entry = node.emplace_back();
+  entry.TimeStamp = TimeStamp;
+  entry.LogInfoType = type;
+  entry.FileLine = platform::WideToUtf8(Address.size() > 15 ? CreateLogTextW(word, Msg, TimeStamp, Address, true) : line);
+  entry.Text = platform::WideToUtf8(Msg);
+  const bool isError = type == qzLog_Error || type == qzLog_Critical;
+  UnicodeString forAll = line, forErrors = isError ? line : UnicodeString();
+  const std::size_t maxLines = static_cast<std::size_t>(std::max<int32_t>(MaxIntLog.load(), 0));
+  EntryList dropped;
+  {
+    std::unique_lock lock(LogLock);
+    WaitForRoom(lock);
+    Enqueue(node, dropped);
+    IntLog.Add(forAll, maxLines);
+    if (isError) IntErrorLog.Add(forErrors, maxLines);
   }
   return line;
 }
 
+// Holding LogLock (Lock). A full queue is the writer's backlog while it works: the caller waits
+// for the writer to take the queue, at most kRoomWaitMs. A writer that has been inside one pass
+// without progress for kStallMs is stalled (a blocked file, say): then nobody waits and Enqueue
+// drops. An idle writer is woken first.
+void TqzConsoleTools::WaitForRoom(std::unique_lock<std::mutex>& Lock) {
+  auto full = [this] {
+    return LogQueue.size() >= static_cast<std::size_t>(std::max<int32_t>(MaxQueueSize.load(), 1));
+  };
+  if (!full()) return;
+  const int64_t deadline = SteadyMs() + kRoomWaitMs;
+  bool woken = false;
+  while (full() && writerRunning_.load()) {
+    const int64_t now = SteadyMs();
+    if (now >= deadline) return;
+    if (writerBusy_.load()) {
+      if (now - writerBeat_.load() > kStallMs) return;
+    } else if (!woken) {
+      Lock.unlock();
+      LogThread->Wake();
+      Lock.lock();
+      woken = true;
+      continue;
+    }
+    room_.wait_for(Lock, std::chrono::milliseconds(std::min<int64_t>(10, deadline - now)));
+  }
+}
+
 // Holding LogLock.
-void TqzConsoleTools::Enqueue(TqzLogRecord&& Record) {
+void TqzConsoleTools::Enqueue(EntryList& Node, EntryList& Dropped) {
   ++queuedTotal_;
   const std::size_t limit = static_cast<std::size_t>(std::max<int32_t>(MaxQueueSize.load(), 1));
-  const bool low = IsLowPriority(Record.LogInfoType);
+  const bool low = IsLowPriority(Node.front().LogInfoType);
   if (LogQueue.size() >= limit) {
     ++droppedSinceTake_;
     DroppedCount.fetch_add(1);
     if (!lowPriority_.empty()) {
-      LogQueue.erase(lowPriority_.front());
+      Dropped.splice(Dropped.end(), LogQueue, lowPriority_.front());
       lowPriority_.pop_front();
     } else if (low) {
-      return;  // the new record is the least important one
+      return;  // the new entry is the least important one (it stays in Node)
     } else {
-      LogQueue.pop_front();
+      Dropped.splice(Dropped.end(), LogQueue, LogQueue.begin());
     }
   }
-  LogQueue.push_back(std::move(Record));
+  LogQueue.splice(LogQueue.end(), Node);
   if (low) lowPriority_.push_back(std::prev(LogQueue.end()));
 }
 
-void TqzConsoleTools::TakeQueuedRecords(std::list<TqzLogRecord>& Records, uint64_t& Dropped) {
+void TqzConsoleTools::TakeQueuedRecords(EntryList& Entries, uint64_t& Dropped) {
+  std::deque<EntryList::iterator> lowPriority;  // freed after the lock
   std::lock_guard lock(LogLock);
-  Records.splice(Records.end(), LogQueue);
-  lowPriority_.clear();
+  Entries.splice(Entries.end(), LogQueue);
+  lowPriority.swap(lowPriority_);
   Dropped = droppedSinceTake_;
   droppedSinceTake_ = 0;
 }
@@ -608,16 +725,47 @@ bool TqzConsoleTools::WaitForWriter(uint32_t TimeoutMs) {
   return handled_.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [&] { return handledTotal_ >= target; });
 }
 
+void TqzConsoleTools::LineRing::Add(UnicodeString& Line, std::size_t Limit) {
+  if (Limit != slots_.size()) Resize(Limit);
+  if (Limit == 0) return;  // Line is not kept
+  if (count_ < Limit) {
+    slots_[(first_ + count_) % Limit].swap(Line);
+    ++count_;
+  } else {
+    slots_[first_].swap(Line);
+    first_ = (first_ + 1) % Limit;
+  }
+}
+
+// A new limit (rare): the newest lines that fit are kept, oldest first from slot 0.
+void TqzConsoleTools::LineRing::Resize(std::size_t Limit) {
+  std::vector<UnicodeString> slots(Limit);
+  const std::size_t keep = std::min(count_, Limit);
+  for (std::size_t i = 0; i < keep; ++i) slots[i].swap(slots_[(first_ + count_ - keep + i) % slots_.size()]);
+  slots_.swap(slots);
+  first_ = 0;
+  count_ = keep;
+}
+
+void TqzConsoleTools::LineRing::CopyTo(TStrings& Lines) const {
+  for (std::size_t i = 0; i < count_; ++i) Lines.Add(slots_[(first_ + i) % slots_.size()]);
+}
+
+void TqzConsoleTools::LineRing::Clear() {
+  for (UnicodeString& slot : slots_) UnicodeString().swap(slot);
+  first_ = count_ = 0;
+}
+
 void TqzConsoleTools::GetIntLog(TStrings& Lines) const {
   std::lock_guard lock(LogLock);
   Lines.Clear();
-  for (int i = 0; i < IntLog.Count(); ++i) Lines.Add(IntLog[i]);
+  IntLog.CopyTo(Lines);
 }
 
 void TqzConsoleTools::GetIntErrorLog(TStrings& Lines) const {
   std::lock_guard lock(LogLock);
   Lines.Clear();
-  for (int i = 0; i < IntErrorLog.Count(); ++i) Lines.Add(IntErrorLog[i]);
+  IntErrorLog.CopyTo(Lines);
 }
 
 bool TqzConsoleTools::ClearIntLog() {
@@ -701,8 +849,9 @@ bool TqzConsoleTools::ParseLogFile(const UnicodeString& LogFile, TStrings& LogLi
 
 // ---- Counters ----------------------------------------------------------------------------------
 
-bool TqzConsoleTools::CheckErrWarnReset() {
-  const TDateTime today = Today();
+bool TqzConsoleTools::CheckErrWarnReset() { return CheckErrWarnResetOn(Today()); }
+
+bool TqzConsoleTools::CheckErrWarnResetOn(TDateTime today) {
   TDateTime seen = CheckDate.load();
   if (seen == today || !CheckDate.compare_exchange_strong(seen, today)) return false;
   isysErrorsToday = 0;

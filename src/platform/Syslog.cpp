@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace platform {
@@ -62,6 +63,42 @@ std::string SyslogClient::FormatMessage(int facility, int severity, TDateTime lo
 }
 
 void SyslogClient::Connect() { socket_.Connect(Host, Port); }
+
+void SyslogClient::SendBatch(int facility, std::string_view tag, const std::vector<Message>& messages) {
+  if (messages.empty()) return;
+  if (!socket_.Connected() || socket_.Host() != Host || socket_.Port() != Port) Connect();
+  static const std::string host = LocalHostName();
+  // Consecutive messages mostly share severity and second: their header is formatted once.
+  std::string header;
+  int headerSeverity = -1;
+  int64_t headerSecond = INT64_MIN;
+  std::vector<std::size_t> ends;
+  ends.reserve(messages.size());
+  batch_.clear();
+  for (const Message& m : messages) {
+    int64_t days = 0;
+    int32_t ms = 0;
+    SplitDateTime(m.localTime, days, ms);
+    const int64_t second = days * 86400 + ms / 1000;
+    if (m.severity != headerSeverity || second != headerSecond) {
+      header = FormatMessage(facility, m.severity, m.localTime, host, tag, {}, MaxDatagramSize);
+      headerSeverity = m.severity;
+      headerSecond = second;
+    }
+    batch_ += header;
+    if (header.size() < MaxDatagramSize)
+      batch_.append(m.utf8Message.substr(0, Utf8Cut(m.utf8Message, MaxDatagramSize - header.size())));
+    ends.push_back(batch_.size());
+  }
+  std::vector<std::string_view> datagrams;
+  datagrams.reserve(ends.size());
+  std::size_t start = 0;
+  for (std::size_t end : ends) {
+    datagrams.emplace_back(batch_.data() + start, end - start);
+    start = end;
+  }
+  socket_.SendMany(datagrams);
+}
 
 void SyslogClient::Send(int facility, int severity, TDateTime localTime, std::string_view tag,
                         std::string_view utf8Message) {

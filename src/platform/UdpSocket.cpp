@@ -5,8 +5,10 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,6 +69,36 @@ void UdpSocket::Send(std::string_view datagram) {
     sent = ::send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) Fail("send to " + host_ + ":" + std::to_string(port_), errno);
+}
+
+void UdpSocket::SendMany(const std::vector<std::string_view>& datagrams) {
+  if (fd_ < 0) throw ESocketError("UDP socket not connected");
+  constexpr std::size_t kChunk = 256;  // datagrams per system call
+  iovec iov[kChunk];
+  mmsghdr msgs[kChunk];
+  int firstError = 0;
+  std::size_t done = 0;
+  while (done < datagrams.size()) {
+    const std::size_t n = std::min(kChunk, datagrams.size() - done);
+    for (std::size_t i = 0; i < n; ++i) {
+      iov[i].iov_base = const_cast<char*>(datagrams[done + i].data());
+      iov[i].iov_len = datagrams[done + i].size();
+      msgs[i] = mmsghdr{};
+      msgs[i].msg_hdr.msg_iov = &iov[i];
+      msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int sent = ::sendmmsg(fd_, msgs, static_cast<unsigned>(n), MSG_NOSIGNAL);
+    if (sent > 0) {
+      done += static_cast<std::size_t>(sent);
+    } else if (sent < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // The first datagram of this chunk was refused: skip it, remember why.
+      if (firstError == 0) firstError = sent < 0 ? errno : EIO;
+      ++done;
+    }
+  }
+  if (firstError != 0) Fail("send to " + host_ + ":" + std::to_string(port_), firstError);
 }
 
 std::string UdpSocket::LocalIPv4() const {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -27,6 +28,10 @@ class UdpSocket {
   int Port() const { return port_; }
   // Sends one datagram; raises ESocketError when the system refuses it.
   void Send(std::string_view datagram);
+  // Sends the datagrams in order with as few system calls as it can (sendmmsg). A datagram the
+  // system refuses is skipped and the rest still goes out; the first refusal is then raised as
+  // ESocketError.
+  void SendMany(const std::vector<std::string_view>& datagrams);
   // The local IPv4 address the socket sends from (4 bytes, network order); 0.0.0.0 for an IPv6
   // peer or an unconnected socket.
   std::string LocalIPv4() const;

@@ -168,6 +168,39 @@ TEST_F(LogReceivers, TrapReachesSnmptrapd) {
   }
 }
 
+// A batch goes out as the same datagrams, in the same order, as one Send per message: headers
+// shared by consecutive messages change with the severity and the second, and each message is
+// cut at a character boundary below the datagram limit.
+TEST(SyslogBatch, SameDatagramsAsOneSendEach) {
+  auto at = [](int second, int ms) {
+    return platform::EncodeDate(2026, 12, 1) + platform::EncodeTime(9, 5, second, ms);
+  };
+  const std::string longText(600, 'x');
+  std::string utf8;
+  for (int i = 0; i < 40; ++i) utf8 += "\xC3\xA4";  // 80 bytes of two-byte characters
+  const std::vector<platform::SyslogClient::Message> messages = {
+      {6, at(3, 0), "first"},        {6, at(3, 999), "same second"}, {3, at(3, 999), "another severity"},
+      {3, at(4, 0), "next second"},  {7, at(4, 1), ""},              {6, at(4, 2), utf8},
+      {2, at(59, 500), longText},     {6, at(59, 500), "last"},
+  };
+  for (const std::size_t limit : {std::size_t(1024), std::size_t(64)}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    UdpReceiver receiver;
+    platform::SyslogClient client;
+    client.Host = "127.0.0.1";
+    client.Port = receiver.Port();
+    client.MaxDatagramSize = limit;
+    client.SendBatch(16, "scan svc", messages);
+    const std::string host = platform::SyslogClient::LocalHostName();
+    for (const auto& m : messages) {
+      const std::string expected =
+          platform::SyslogClient::FormatMessage(16, m.severity, m.localTime, host, "scan svc", m.utf8Message, limit);
+      EXPECT_EQ(receiver.Receive(), expected);
+    }
+    EXPECT_EQ(receiver.Receive(200), "");
+  }
+}
+
 // The encoder's bytes against net-snmp's snmptrap for the same trap (agent address and up time
 // given explicitly to both, so every byte must agree).
 TEST(SnmpTrapBer, SameBytesAsNetSnmp) {

@@ -261,6 +261,27 @@ TEST_F(LogEnvironment, LogFiltersCountsAndKeepsTheLastLines) {
   ASSERT_EQ(errors.Count(), 3);
   EXPECT_NE(all[0].find(u": e2"), UnicodeString::npos);
   EXPECT_NE(errors[2].find(u": e4"), UnicodeString::npos);
+  // A changed limit keeps the newest lines that fit, oldest first, and goes on from there.
+  auto messages = [&tools] {
+    TStringList lines;
+    tools.GetIntErrorLog(lines);
+    std::string out;
+    for (int i = 0; i < lines.Count(); ++i) out += U8(lines[i].substr(lines[i].rfind(u": ") + 2)) + " ";
+    return out;
+  };
+  struct Step {
+    int32_t limit;
+    const char16_t* message;
+    const char* expected;
+  } steps[] = {{5, u"e5", "e2 e3 e4 e5 "}, {5, u"e6", "e2 e3 e4 e5 e6 "}, {5, u"e7", "e3 e4 e5 e6 e7 "},
+               {2, u"e8", "e7 e8 "},       {2, u"e9", "e8 e9 "},          {0, u"e10", ""},
+               {1, u"e11", "e11 "}};
+  for (const auto& step : steps) {
+    tools.MaxIntLog = step.limit;
+    tools.Log(qzLog_Error, step.message);
+    EXPECT_EQ(messages(), step.expected) << "limit " << step.limit;
+  }
+  tools.MaxIntLog = 3;
   EXPECT_TRUE(tools.ClearIntLog());
   tools.GetIntLog(all);
   EXPECT_EQ(all.Count(), 0);
@@ -307,32 +328,39 @@ TEST(LogConsole, CutAndColours) {
 
 // ---- The writer ----------------------------------------------------------------------------------
 
+// With the default queue, and with a queue far smaller than the burst: a writer that is working
+// makes the callers wait for room instead of losing entries.
 TEST_F(LogEnvironment, ManyProducersEveryLineInQueueOrder) {
   constexpr int kThreads = 8, kPerThread = 10000;
-  {
-    TqzConsoleTools tools;
-    tools.AsService = true;
-    std::vector<std::thread> producers;
-    for (int t = 0; t < kThreads; ++t)
-      producers.emplace_back([&tools, t] {
-        for (int i = 0; i < kPerThread; ++i)
-          tools.Log(qzLog_Info, u"t" + platform::IntToStr(t) + u" n" + platform::IntToStr(i), u"10.0.0.1");
-      });
-    for (auto& p : producers) p.join();
-    EXPECT_TRUE(tools.WaitForWriter(60000));
-    EXPECT_EQ(tools.DroppedCount.load(), 0u);
-    EXPECT_EQ(U8(tools.ActiveLogFile.Get()), DayFile(Today().c_str()));
-  }
-  const auto lines = FileLines(DayFile(Today().c_str()));
-  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
-  std::vector<int> next(kThreads, 0);
-  for (const std::string& line : lines) {
-    const auto p = line.find(": t");
-    ASSERT_NE(p, std::string::npos) << line;
-    const int t = std::stoi(line.substr(p + 3));
-    const int n = std::stoi(line.substr(line.find(" n", p) + 2));
-    ASSERT_EQ(n, next[t]) << "thread " << t << " out of order: " << line;
-    ++next[t];
+  for (const int32_t queueSize : {100000, 64}) {
+    SCOPED_TRACE("queue size " + std::to_string(queueSize));
+    ::unlink(DayFile(Today().c_str()).c_str());
+    {
+      TqzConsoleTools tools;
+      tools.AsService = true;
+      tools.MaxQueueSize = queueSize;
+      std::vector<std::thread> producers;
+      for (int t = 0; t < kThreads; ++t)
+        producers.emplace_back([&tools, t] {
+          for (int i = 0; i < kPerThread; ++i)
+            tools.Log(qzLog_Info, u"t" + platform::IntToStr(t) + u" n" + platform::IntToStr(i), u"10.0.0.1");
+        });
+      for (auto& p : producers) p.join();
+      EXPECT_TRUE(tools.WaitForWriter(60000));
+      EXPECT_EQ(tools.DroppedCount.load(), 0u);
+      EXPECT_EQ(U8(tools.ActiveLogFile.Get()), DayFile(Today().c_str()));
+    }
+    const auto lines = FileLines(DayFile(Today().c_str()));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    std::vector<int> next(kThreads, 0);
+    for (const std::string& line : lines) {
+      const auto p = line.find(": t");
+      ASSERT_NE(p, std::string::npos) << line;
+      const int t = std::stoi(line.substr(p + 3));
+      const int n = std::stoi(line.substr(line.find(" n", p) + 2));
+      ASSERT_EQ(n, next[t]) << "thread " << t << " out of order: " << line;
+      ++next[t];
+    }
   }
 }
 
