@@ -421,6 +421,9 @@ TEST_F(LogEnvironment, StalledWriterDropsLowPriorityFirst) {
   ::mkdir(LogDir().c_str(), 0755);
   const std::string fifo = DayFile(Today().c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  // A second name of the same FIFO, for the reader that frees the writer.
+  const std::string readerName = dir_.Path() + "/reader.fifo";
+  ASSERT_EQ(::link(fifo.c_str(), readerName.c_str()), 0);
   std::string fromFifo;
   {
     TqzConsoleTools tools;
@@ -442,9 +445,11 @@ TEST_F(LogEnvironment, StalledWriterDropsLowPriorityFirst) {
     tools.Log(qzLog_Error, u"e6");  // drops e1
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(tools.DroppedCount.load(), 4u);
-    // Free the writer: read the FIFO to its end, then replace it by nothing, so the next pass
-    // creates a plain file.
-    std::thread reader([&] { fromFifo = qztest::ReadFile(fifo); ::unlink(fifo.c_str()); });
+    // Free the writer: take the log file's name away first (the writer waits in open() on the
+    // FIFO itself, not on its name), then read the FIFO through its second name to its end. However
+    // soon the writer's next pass comes, it finds no file and creates a plain one.
+    ASSERT_EQ(::unlink(fifo.c_str()), 0);
+    std::thread reader([&] { fromFifo = qztest::ReadFile(readerName); });
     reader.join();
     EXPECT_TRUE(tools.WaitForWriter(10000));
   }
