@@ -33,6 +33,19 @@ constexpr int64_t kRoomWaitMs = 1000;
 // ... and not at all once the writer has been inside one pass without progress for this long.
 constexpr int64_t kStallMs = 200;
 
+// Takes the queue lock, trying a little while before sleeping: it is held only to move a ready
+// entry in, so a caller that finds it taken nearly always gets it sooner this way than after a
+// sleep and a wake-up (which is what makes a call slow when many threads log at once).
+void LockBriefly(std::mutex& m) {
+  for (int i = 0; i < 100; ++i) {
+    if (m.try_lock()) return;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  m.lock();
+}
+
 int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -66,16 +79,14 @@ void AppendDigits(UnicodeString& out, int64_t value, int width) {
   while (n > 0) out.push_back(buffer[--n]);
 }
 
-// "dd.mm.yy hh:nn:ss-zzz" with the process's time separator.
-UnicodeString StampText(TDateTime stamp) {
+// Appends "dd.mm.yy hh:nn:ss-zzz" with the process's time separator.
+void AppendStamp(UnicodeString& out, TDateTime stamp) {
   int64_t days = 0;
   int32_t ms = 0;
   platform::SplitDateTime(stamp, days, ms);
   int year = 0, month = 0, day = 0;
   platform::DecodeDate(static_cast<TDateTime>(days), year, month, day);
   const char16_t sep = platform::CurrentTimeSeparator();
-  UnicodeString out;
-  out.reserve(21);
   AppendDigits(out, day, 2);
   out.push_back(u'.');
   AppendDigits(out, month, 2);
@@ -89,13 +100,17 @@ UnicodeString StampText(TDateTime stamp) {
   AppendDigits(out, ms / 1000 % 60, 2);
   out.push_back(u'-');
   AppendDigits(out, ms % 1000, 3);
+}
+
+UnicodeString StampText(TDateTime stamp) {
+  UnicodeString out;
+  out.reserve(21);
+  AppendStamp(out, stamp);
   return out;
 }
 
-// CR LF and LF as one blank each (a lone CR stays).
-UnicodeString OneLine(const UnicodeString& msg) {
-  UnicodeString out;
-  out.reserve(msg.size());
+// Appends the message with CR LF and LF as one blank each (a lone CR stays).
+void AppendOneLine(UnicodeString& out, const UnicodeString& msg) {
   for (std::size_t i = 0; i < msg.size(); ++i) {
     if (msg[i] == u'\r' && i + 1 < msg.size() && msg[i + 1] == u'\n') {
       out.push_back(u' ');
@@ -104,6 +119,12 @@ UnicodeString OneLine(const UnicodeString& msg) {
       out.push_back(msg[i] == u'\n' ? u' ' : msg[i]);
     }
   }
+}
+
+UnicodeString OneLine(const UnicodeString& msg) {
+  UnicodeString out;
+  out.reserve(msg.size());
+  AppendOneLine(out, msg);
   return out;
 }
 
@@ -496,18 +517,26 @@ int32_t TqzConsoleTools::FindLastLogFileNumber() const {
 
 UnicodeString TqzConsoleTools::CreateLogTextW(const UnicodeString& Typ, const UnicodeString& Msg, TDateTime TimeStamp,
                                               const UnicodeString& Address, bool ShortenIPV6Address) {
-  const UnicodeString type = Typ.substr(0, 10);
-  const UnicodeString address = LineAddress(Address, ShortenIPV6Address);
-  UnicodeString line = StampText(TimeStamp);
-  line.reserve(line.size() + 30 + address.size() + Msg.size());
+  // Built in place in one buffer (Log calls this for every entry).
+  const std::size_t typeLength = std::min<std::size_t>(Typ.size(), 10);
+  const bool shorten = ShortenIPV6Address && Address.size() > 15;
+  const std::size_t addressLength = shorten ? 15 : Address.size();
+  UnicodeString line;
+  line.reserve(21 + 1 + std::max<std::size_t>(addressLength, 15) + 1 + 10 + 2 + Msg.size());
+  AppendStamp(line, TimeStamp);
   line.push_back(u' ');
-  line += address;
-  if (address.size() < 15) line.append(15 - address.size(), u' ');
+  if (shorten) {
+    line.append(Address, 0, 12);
+    line += u"...";
+  } else {
+    line += Address;
+  }
+  if (addressLength < 15) line.append(15 - addressLength, u' ');
   line.push_back(u' ');
-  line += type;
-  line.append(10 - type.size(), u'.');
+  line.append(Typ, 0, typeLength);
+  line.append(10 - typeLength, u'.');
   line += u": ";
-  line += OneLine(Msg);
+  AppendOneLine(line, Msg);
   return line;
 }
 
@@ -648,7 +677,8 @@ UnicodeString TqzConsoleTools::Log(const UnicodeString& Typ, const UnicodeString
   const std::size_t maxLines = static_cast<std::size_t>(std::max<int32_t>(MaxIntLog.load(), 0));
   EntryList dropped;
   {
-    std::unique_lock lock(LogLock);
+    LockBriefly(LogLock);
+    std::unique_lock lock(LogLock, std::adopt_lock);
     WaitForRoom(lock);
     Enqueue(node, dropped);
     IntLog.Add(forAll, maxLines);
